@@ -1,0 +1,28 @@
+#!/bin/sh
+# Regenerates the launcher's artwork with ImageMagick (apt-get install imagemagick).
+# Run from this folder: sh make-images.sh
+set -e
+# 1.png, 55 x 66: the launcher's emblem, a shield holding a camera lens.
+convert -size 55x66 xc:none \
+  -fill '#1B9ACD' -stroke '#0E5F80' -strokewidth 2 \
+  -draw 'path "M 27.5,2 L 52,11 L 52,34 C 52,50 40,59 27.5,64 C 15,59 3,50 3,34 L 3,11 Z"' \
+  -stroke none -fill white -draw 'circle 27.5,31 27.5,15' \
+  -fill '#0E5F80' -draw 'circle 27.5,31 27.5,22' \
+  -fill '#7FD3F5' -draw 'circle 24,27 24,24' \
+  PNG32:1.png
+# 2.png, 128 x 127: "show", a window with an upward arrow.
+convert -size 128x127 xc:none \
+  -fill '#ECF1F3' -stroke '#1B9ACD' -strokewidth 8 -draw 'roundrectangle 10,14 118,116 12,12' \
+  -fill '#1B9ACD' -stroke none -draw 'rectangle 10,14 118,36' \
+  -fill '#00B17D' -draw 'polygon 64,48 94,80 74,80 74,104 54,104 54,80 34,80' \
+  PNG32:2.png
+# 3.png, 128 x 128: "quit", a power symbol.
+convert -size 128x128 xc:none \
+  -fill none -stroke '#D64D54' -strokewidth 14 -draw 'arc 18,22 110,114 -50,230' \
+  -draw 'line 64,10 64,62' \
+  PNG32:3.png
+# logo.ico: one 128 x 128 image, 32 bits per pixel, the emblem centred.
+convert 1.png -background none -gravity center -resize 106x128 -extent 128x128 \
+  -define icon:auto-resize=128 PNG32:logo-128.png
+convert logo-128.png -define icon:auto-resize=128 -type TrueColorAlpha logo.ico
+rm -f logo-128.png

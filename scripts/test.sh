@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the launcher and runs the whole test suite (README command 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+bash scripts/start-mariadb.sh
+
+BUILD_DIR=${BUILD_DIR:-build}
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$BUILD_DIR"
+cd "$BUILD_DIR"
+ctest --output-on-failure --timeout 600 "$@"

@@ -1,0 +1,155 @@
+#include "app/mainwidget.h"
+
+#include "setting/setupconfig.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QSplitter>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kMinFontSize = 12;
+constexpr int kMaxFontSize = 60;
+} // namespace
+
+MainWidget::MainWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    initUi();
+    initConnect();
+}
+
+MainWidget::~MainWidget()
+{
+    delete trayMenu;
+}
+
+void MainWidget::initUi()
+{
+    auto *splitter = new QSplitter(Qt::Horizontal);
+
+    auto *mediaBox = new QGroupBox(QStringLiteral("媒体服务器"));
+    mediaBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto *mediaBoxLayout = new QHBoxLayout;
+    mediaBoxLayout->setContentsMargins(0, 0, 0, 0);
+    mediaBoxLayout->setSpacing(0);
+    mediaBox->setLayout(mediaBoxLayout);
+
+    auto *sipBox = new QGroupBox(QStringLiteral("Sip服务器"));
+    sipBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto *sipBoxLayout = new QHBoxLayout;
+    sipBoxLayout->setContentsMargins(0, 0, 0, 0);
+    sipBoxLayout->setSpacing(0);
+    sipBox->setLayout(sipBoxLayout);
+
+    splitter->insertWidget(0, mediaBox);
+    splitter->insertWidget(1, sipBox);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+
+    auto *mainLayout = new QVBoxLayout;
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->setSpacing(2);
+    mainLayout->addWidget(splitter);
+
+    auto *fontLabel = new QLabel(QStringLiteral("字体大小:"));
+    fontSlider = new QSlider(Qt::Horizontal);
+    fontSlider->setRange(kMinFontSize, kMaxFontSize);
+    sizeLabel = new QLabel;
+    fontSize = SetupConfig::instance()->fontSize();
+    if (fontSize >= kMinFontSize && fontSize <= kMaxFontSize) {
+        fontSlider->setValue(fontSize);
+        sizeLabel->setText(QString::number(fontSize));
+    }
+
+    quitButton = new QPushButton(QStringLiteral("退出"));
+    quitButton->setObjectName(QStringLiteral("QuitButton"));
+
+    auto *fontBarLayout = new QHBoxLayout;
+    fontBarLayout->addWidget(fontLabel);
+    fontBarLayout->addWidget(fontSlider);
+    fontBarLayout->addWidget(sizeLabel);
+    fontBarLayout->addStretch();
+    fontBarLayout->addWidget(quitButton);
+    mainLayout->addLayout(fontBarLayout);
+    setLayout(mainLayout);
+
+    resize(1200, 600);
+    setWindowTitle(QStringLiteral("Orvane国标28181服务器 V 1.4"));
+    setAcceptDrops(true);
+    setWindowIcon(QIcon(QStringLiteral(":/resources/image/1.png")));
+
+    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/resources/image/1.png")), this);
+    trayIcon->setToolTip(QStringLiteral("Orvane国标28181服务器"));
+    trayMenu = new QMenu;
+    showAction = new QAction(QIcon(QStringLiteral(":/resources/image/2.png")), QStringLiteral("显示"), this);
+    quitAction = new QAction(QIcon(QStringLiteral(":/resources/image/3.png")), QStringLiteral("退出"), this);
+    trayMenu->addAction(showAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(quitAction);
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->show();
+}
+
+void MainWidget::initConnect()
+{
+    connect(showAction, &QAction::triggered, this, [this] {
+        if (isVisible() && !isMinimized()) {
+            activateWindow();
+            raise();
+            return;
+        }
+        // showNormal() would drop the maximised state; restore what was there.
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+        show();
+        activateWindow();
+        raise();
+    });
+    connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
+    connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);
+    connect(fontSlider, &QSlider::valueChanged, this, &MainWidget::setFontSize);
+}
+
+void MainWidget::quit()
+{
+    SetupConfig::instance()->saveFontSize(fontSize);
+    QCoreApplication::quit();
+}
+
+void MainWidget::setFontSize(int value)
+{
+    fontSize = value;
+    if (value < kMinFontSize || value > kMaxFontSize) {
+        setFontSize(kMinFontSize);
+        sizeLabel->setText(QString::number(kMinFontSize));
+        return;
+    }
+    QString sheet = styleSheetTemplate;
+    // QString::arg fills the lowest-numbered marker; a sheet without one is
+    // applied unchanged (arg would only warn).
+    static const QRegularExpression marker(QStringLiteral("%[0-9]"));
+    if (sheet.contains(marker))
+        sheet = sheet.arg(value);
+    qApp->setStyleSheet(sheet);
+    sizeLabel->setText(QString::number(fontSize));
+}
+
+void MainWidget::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    // Without a tray there would be no way back to a hidden window (and a
+    // second copy is refused), so fall back to minimising.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
+}

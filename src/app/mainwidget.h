@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSlider;
+class QSystemTrayIcon;
+
+// The launcher's only top-level window: both server panels side by side, the
+// font size bar and the tray entry. Closing it does not end the program.
+class MainWidget : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(MainWidget)
+
+public:
+    explicit MainWidget(QWidget *parent = nullptr);
+    ~MainWidget() override;
+
+    QString styleSheetTemplate;
+
+public slots:
+    void setFontSize(int value);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void initUi();
+    void initConnect();
+    void quit();
+
+    QSystemTrayIcon *trayIcon = nullptr;
+    QMenu *trayMenu = nullptr;
+    QAction *showAction = nullptr;
+    QAction *quitAction = nullptr;
+    QSlider *fontSlider = nullptr;
+    QLabel *sizeLabel = nullptr;
+    QPushButton *quitButton = nullptr;
+    int fontSize = 12;
+};

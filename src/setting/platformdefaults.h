@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Every default that differs between Windows and the other platforms is
+// decided here and nowhere else.
+namespace PlatformDefaults {
+
+QString mediaServerProgram();
+QString sipServerProgram();
+QString sipServerParam();
+
+QString mysqlCmdPath();
+QString mysqlWorkDir();
+QString mysqlCmdStr();
+
+QString redisPath();
+QString redisWorkDir();
+QString redisParameter();
+
+// True when a dropped file counts as a program: the exact "exe" complete
+// suffix on Windows, the owner's execute permission elsewhere.
+bool isProgramFile(const QString &filePath);
+
+} // namespace PlatformDefaults

@@ -1,0 +1,201 @@
+#include "setting/setupconfig.h"
+
+#include "setting/platformdefaults.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QVariant>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+std::atomic<SetupConfig *> g_instance{nullptr};
+QMutex g_instanceMutex;
+std::unique_ptr<SetupConfig> g_holder;
+
+// One row of the key table: the key and the member it mirrors. The table
+// order is the order in which the file is completed and read.
+struct KeyEntry
+{
+    const char *key;
+    QString *text = nullptr;
+    int *number = nullptr;
+    bool *flag = nullptr;
+
+    QVariant value() const
+    {
+        if (text)
+            return *text;
+        if (number)
+            return *number;
+        return *flag;
+    }
+
+    void assign(const QVariant &v) const
+    {
+        if (text)
+            *text = v.toString();
+        else if (number)
+            *number = v.toInt();
+        else
+            *flag = v.toBool();
+    }
+};
+
+void openStore(QSettings &store)
+{
+    store.setIniCodec("UTF-8");
+}
+
+} // namespace
+
+SetupConfig *SetupConfig::instance()
+{
+    SetupConfig *existing = g_instance.load(std::memory_order_acquire);
+    if (existing)
+        return existing;
+    QMutexLocker locker(&g_instanceMutex);
+    existing = g_instance.load(std::memory_order_relaxed);
+    if (!existing) {
+        g_holder.reset(new SetupConfig);
+        existing = g_holder.get();
+        g_instance.store(existing, std::memory_order_release);
+    }
+    return existing;
+}
+
+SetupConfig::SetupConfig()
+{
+    setDefaults();
+}
+
+void SetupConfig::setDefaults()
+{
+    appDir.clear();
+    mediaServer = {PlatformDefaults::mediaServerProgram(), QString(), QString(), 10000};
+    sipServer = {PlatformDefaults::sipServerProgram(), QString(), PlatformDefaults::sipServerParam(), 10000};
+    m_fontSize = 12;
+    initScript = QStringLiteral("init.sql");
+    updateScript = QStringLiteral("update.sql");
+    cleanScript = QStringLiteral("clean.sql");
+    m_waitProcess = 4;
+    // TCP to the loopback address on every platform: "localhost" would make
+    // the MySQL client library try a Unix socket on Linux.
+    mysql = {QStringLiteral("127.0.0.1"), QStringLiteral("wvp"), QStringLiteral("root"), QStringLiteral("749261")};
+    mysqlSetup = {true, PlatformDefaults::mysqlCmdPath(), PlatformDefaults::mysqlWorkDir(), PlatformDefaults::mysqlCmdStr()};
+    redisSetup = {true, PlatformDefaults::redisPath(), PlatformDefaults::redisWorkDir(), PlatformDefaults::redisParameter()};
+}
+
+void SetupConfig::initialize(const QString &path)
+{
+    setDefaults();
+    appDir = path;
+    load();
+}
+
+QString SetupConfig::configDir() const
+{
+    return appDir + QStringLiteral("/config");
+}
+
+QString SetupConfig::configFilePath() const
+{
+    return configDir() + QStringLiteral("/SetupConfig.ini");
+}
+
+QString SetupConfig::scriptPath(const QString &name) const
+{
+    return configDir() + QStringLiteral("/mysql/") + name;
+}
+
+QString SetupConfig::initSqlPath() const { return scriptPath(initScript); }
+QString SetupConfig::updateSqlPath() const { return scriptPath(updateScript); }
+QString SetupConfig::cleanSqlPath() const { return scriptPath(cleanScript); }
+
+void SetupConfig::load()
+{
+    for (const QString &dir : {appDir, configDir()}) {
+        if (!QDir(dir).exists())
+            QDir().mkpath(dir);
+    }
+
+    const KeyEntry keys[] = {
+        {"/MediaServer/ProgramPath", &mediaServer.programPath},
+        {"/MediaServer/WorkPath", &mediaServer.workPath},
+        {"/MediaServer/Param", &mediaServer.param},
+        {"/MediaServer/RecordCount", nullptr, &mediaServer.recordCount},
+        {"/SipServer/ProgramPath", &sipServer.programPath},
+        {"/SipServer/WorkPath", &sipServer.workPath},
+        {"/SipServer/Param", &sipServer.param},
+        {"/SipServer/RecordCount", nullptr, &sipServer.recordCount},
+        {"/Font/Size", nullptr, &m_fontSize},
+        {"/Mysql/Init", &initScript},
+        {"/Mysql/Update", &updateScript},
+        {"/Mysql/Clean", &cleanScript},
+        {"/Time/WaitProcess", nullptr, &m_waitProcess},
+        {"/Mysql/HostName", &mysql.hostName},
+        {"/Mysql/DatabaseName", &mysql.databaseName},
+        {"/Mysql/UserName", &mysql.userName},
+        {"/Mysql/Password", &mysql.password},
+        {"/SetupMysql/State", nullptr, nullptr, &mysqlSetup.state},
+        {"/SetupMysql/CmdPath", &mysqlSetup.cmdPath},
+        {"/SetupMysql/MysqlPath", &mysqlSetup.mysqlPath},
+        {"/SetupMysql/CmdStr", &mysqlSetup.cmdStr},
+        {"/SetupRedisParam/State", nullptr, nullptr, &redisSetup.state},
+        {"/SetupRedisParam/Path", &redisSetup.path},
+        {"/SetupRedisParam/WorkDir", &redisSetup.workDir},
+        {"/SetupRedisParam/Parameter", &redisSetup.parameter},
+    };
+
+    QSettings store(configFilePath(), QSettings::IniFormat);
+    openStore(store);
+    if (QFileInfo::exists(configFilePath())) {
+        for (const KeyEntry &entry : keys) {
+            const QString key = QLatin1String(entry.key);
+            if (!store.contains(key))
+                store.setValue(key, entry.value());
+        }
+        for (const KeyEntry &entry : keys)
+            entry.assign(store.value(QLatin1String(entry.key), entry.value()));
+    } else {
+        for (const KeyEntry &entry : keys)
+            store.setValue(QLatin1String(entry.key), entry.value());
+    }
+    store.sync();
+}
+
+void SetupConfig::saveServerParam(const QString &group, const ServerParam &p)
+{
+    QSettings store(configFilePath(), QSettings::IniFormat);
+    openStore(store);
+    store.setValue(group + QStringLiteral("/ProgramPath"), p.programPath);
+    store.setValue(group + QStringLiteral("/WorkPath"), p.workPath);
+    store.setValue(group + QStringLiteral("/Param"), p.param);
+    store.sync();
+}
+
+void SetupConfig::saveMediaServerParam(const ServerParam &p)
+{
+    mediaServer = p;
+    saveServerParam(QStringLiteral("/MediaServer"), p);
+}
+
+void SetupConfig::saveSipServerParam(const ServerParam &p)
+{
+    sipServer = p;
+    saveServerParam(QStringLiteral("/SipServer"), p);
+}
+
+void SetupConfig::saveFontSize(int n)
+{
+    m_fontSize = n;
+    QSettings store(configFilePath(), QSettings::IniFormat);
+    openStore(store);
+    store.setValue(QStringLiteral("/Font/Size"), n);
+    store.sync();
+}

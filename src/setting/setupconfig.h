@@ -1,0 +1,57 @@
+#pragma once
+
+#include "setting/serverparam.h"
+
+#include <QString>
+
+// The launcher's settings, held in memory and kept in config/SetupConfig.ini
+// beside the executable. Read once at start-up; written back only when a
+// server is started (its three path keys) and on quit (the font size).
+class SetupConfig
+{
+public:
+    static SetupConfig *instance();
+
+    // Sets the application directory and loads (or creates) the INI file.
+    // Members go back to their defaults first, so a second call behaves
+    // exactly like a first start in that directory.
+    void initialize(const QString &path);
+
+    QString configDir() const;
+    QString configFilePath() const;
+
+    ServerParam mediaServerParam() const { return mediaServer; }
+    ServerParam sipServerParam() const { return sipServer; }
+    int fontSize() const { return m_fontSize; }
+    int waitProcess() const { return m_waitProcess; }
+    MysqlParam mysqlParam() const { return mysql; }
+    SetupMysqlParam setupMysqlParam() const { return mysqlSetup; }
+    SetupRedisParam setupRedisParam() const { return redisSetup; }
+
+    QString initSqlPath() const;
+    QString updateSqlPath() const;
+    QString cleanSqlPath() const;
+
+    void saveMediaServerParam(const ServerParam &p);
+    void saveSipServerParam(const ServerParam &p);
+    void saveFontSize(int n);
+
+private:
+    SetupConfig();
+    void setDefaults();
+    void load();
+    void saveServerParam(const QString &group, const ServerParam &p);
+    QString scriptPath(const QString &name) const;
+
+    QString appDir;
+    ServerParam mediaServer;
+    ServerParam sipServer;
+    int m_fontSize = 12;
+    QString initScript;
+    QString updateScript;
+    QString cleanScript;
+    int m_waitProcess = 4;
+    MysqlParam mysql;
+    SetupMysqlParam mysqlSetup;
+    SetupRedisParam redisSetup;
+};

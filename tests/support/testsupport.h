@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace TestSupport {
+
+QString sourceDir();
+QString testHelperPath();   // the many-behaviour child program (tests/helpers/testhelper.cpp)
+QString launcherPath();     // the real launcher executable
+
+// A temporary application directory with SetupConfig initialised on it.
+// With withScripts the shipped config/mysql scripts are copied in first.
+class TempAppDir
+{
+public:
+    explicit TempAppDir(bool withScripts = false);
+    bool isValid() const { return dir.isValid(); }
+    QString path() const { return dir.path(); }
+    QString iniPath() const;
+    // Writes ini text before initialising (for "file already exists" cases).
+    void writeIni(const QByteArray &content);
+    void initialize();
+
+private:
+    QTemporaryDir dir;
+};
+
+// Closes parentless modal message boxes as they appear and records what they
+// said, so tests can check title and text without any test-only code path.
+class ModalBoxCloser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalBoxCloser(QObject *parent = nullptr);
+    struct Box { QString title; QString text; };
+    QList<Box> boxes;
+    int count() const { return boxes.size(); }
+    QString lastTitle() const { return boxes.isEmpty() ? QString() : boxes.last().title; }
+    QString lastText() const { return boxes.isEmpty() ? QString() : boxes.last().text; }
+
+private:
+    void poll();
+    QTimer timer;
+};
+
+} // namespace TestSupport
