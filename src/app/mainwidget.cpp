@@ -1,6 +1,8 @@
 #include "app/mainwidget.h"
 
 #include "setting/setupconfig.h"
+#include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/setup/sipserver/sipserversetup.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,6 +44,9 @@ void MainWidget::initUi()
     auto *mediaBoxLayout = new QHBoxLayout;
     mediaBoxLayout->setContentsMargins(0, 0, 0, 0);
     mediaBoxLayout->setSpacing(0);
+    mediaPanel = new MediaServerSetup;
+    mediaPanel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    mediaBoxLayout->addWidget(mediaPanel);
     mediaBox->setLayout(mediaBoxLayout);
 
     auto *sipBox = new QGroupBox(QStringLiteral("Sip服务器"));
@@ -49,6 +54,9 @@ void MainWidget::initUi()
     auto *sipBoxLayout = new QHBoxLayout;
     sipBoxLayout->setContentsMargins(0, 0, 0, 0);
     sipBoxLayout->setSpacing(0);
+    sipPanel = new SipServerSetup;
+    sipPanel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    sipBoxLayout->addWidget(sipPanel);
     sipBox->setLayout(sipBoxLayout);
 
     splitter->insertWidget(0, mediaBox);
@@ -98,6 +106,9 @@ void MainWidget::initUi()
     trayMenu->addAction(quitAction);
     trayIcon->setContextMenu(trayMenu);
     trayIcon->show();
+
+    mediaPanel->setServerParam(SetupConfig::instance()->mediaServerParam());
+    sipPanel->setServerParam(SetupConfig::instance()->sipServerParam());
 }
 
 void MainWidget::initConnect()

@@ -3,12 +3,14 @@
 #include <QString>
 #include <QWidget>
 
+class MediaServerSetup;
 class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
 class QSystemTrayIcon;
+class SipServerSetup;
 
 // The launcher's only top-level window: both server panels side by side, the
 // font size bar and the tray entry. Closing it does not end the program.
@@ -34,6 +36,8 @@ private:
     void initConnect();
     void quit();
 
+    MediaServerSetup *mediaPanel = nullptr;
+    SipServerSetup *sipPanel = nullptr;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayMenu = nullptr;
     QAction *showAction = nullptr;

@@ -1,2 +1,153 @@
-// placeholder, replaced below
-int main() { return 0; }
+// One child program with many behaviours, driven by its arguments, which are
+// executed in order:
+//   out TEXT     write TEXT to stdout (escapes: \n \t \0 \\ \xHH), flush
+//   err TEXT     the same to stderr
+//   sleep MS     sleep MS milliseconds
+//   exit CODE    exit with CODE
+//   crash        die from SIGSEGV (abort on Windows)
+//   pid          print "pid=<pid>\n" on stdout
+//   cwd          print "cwd=<dir>\n" on stdout
+//   args         print "argc=<n>\n" and "arg[<i>]=<a>\n" for every argument after "args"
+//   grandchild   start a child of its own that sleeps forever; print "grandchild=<pid>\n"
+//   flood BYTES  write about BYTES of realistic log lines to stdout, then exit 0
+//   forever      sleep until killed; on SIGTERM exit 0 after "bye\n"
+// Without arguments it prints "noargs\n".
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#if defined(_WIN32)
+#include <direct.h>
+#include <process.h>
+#define getcwd _getcwd
+#define getpid _getpid
+#else
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string unescape(const char *s)
+{
+    std::string out;
+    for (; *s; ++s) {
+        if (*s != '\\' || !s[1]) {
+            out += *s;
+            continue;
+        }
+        ++s;
+        switch (*s) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '0': out += '\0'; break;
+        case '\\': out += '\\'; break;
+        case 'x':
+            if (s[1] && s[2]) {
+                out += static_cast<char>(std::strtol(std::string(s + 1, 2).c_str(), nullptr, 16));
+                s += 2;
+            }
+            break;
+        default: out += '\\'; out += *s; break;
+        }
+    }
+    return out;
+}
+
+void writeAll(FILE *f, const std::string &data)
+{
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fflush(f);
+}
+
+void flood(long long bytes)
+{
+    static const char *const levels[] = {"INFO", "DEBUG", "WARN", "INFO"};
+    static const char *const messages[] = {
+        "[SIP] REGISTER from 34020000001320000001@192.168.1.64:5060 accepted, expires 3600",
+        "[RTP] stream 34020000001310000001 ssrc=0x1f2e3d4c port 30012 recv 1316 bytes seq 48213",
+        "[HTTP] GET /index/api/getMediaList?secret=*** 200 OK 3ms",
+        "[SIP] MESSAGE Keepalive from 34020000001320000002, status OK",
+        "[RTSP] play rtsp://127.0.0.1:554/rtp/34020000001310000001 session 7f3a9c",
+    };
+    long long written = 0;
+    char line[512];
+    for (long long n = 0; written < bytes; ++n) {
+        const int len = std::snprintf(line, sizeof line, "2026-12-07 10:%02lld:%02lld.%03lld %s %s #%lld\n",
+                                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[n % 4],
+                                      messages[n % 5], n);
+        std::fwrite(line, 1, static_cast<size_t>(len), stdout);
+        written += len;
+    }
+    std::fflush(stdout);
+}
+
+volatile std::sig_atomic_t g_term = 0;
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 1) {
+        writeAll(stdout, "noargs\n");
+        return 0;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string cmd = argv[i];
+        const char *arg = i + 1 < argc ? argv[i + 1] : "";
+        if (cmd == "out") {
+            writeAll(stdout, unescape(arg));
+            ++i;
+        } else if (cmd == "err") {
+            writeAll(stderr, unescape(arg));
+            ++i;
+        } else if (cmd == "sleep") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(arg)));
+            ++i;
+        } else if (cmd == "exit") {
+            return std::atoi(arg);
+        } else if (cmd == "crash") {
+#if defined(_WIN32)
+            std::abort();
+#else
+            std::signal(SIGSEGV, SIG_DFL);
+            std::raise(SIGSEGV);
+#endif
+        } else if (cmd == "pid") {
+            writeAll(stdout, "pid=" + std::to_string(getpid()) + "\n");
+        } else if (cmd == "cwd") {
+            char buf[4096] = {};
+            if (getcwd(buf, sizeof buf))
+                writeAll(stdout, std::string("cwd=") + buf + "\n");
+        } else if (cmd == "args") {
+            std::string text = "argc=" + std::to_string(argc - i - 1) + "\n";
+            for (int j = i + 1; j < argc; ++j)
+                text += "arg[" + std::to_string(j - i - 1) + "]=" + argv[j] + "\n";
+            writeAll(stdout, text);
+            return 0;
+        } else if (cmd == "grandchild") {
+#if !defined(_WIN32)
+            const pid_t pid = fork();
+            if (pid == 0) {
+                for (;;)
+                    pause();
+            }
+            writeAll(stdout, "grandchild=" + std::to_string(pid) + "\n");
+#endif
+        } else if (cmd == "flood") {
+            flood(std::atoll(arg));
+            ++i;
+        } else if (cmd == "forever") {
+            std::signal(SIGTERM, [](int) { g_term = 1; });
+            while (!g_term)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            writeAll(stdout, "bye\n");
+            return 0;
+        }
+    }
+    return 0;
+}

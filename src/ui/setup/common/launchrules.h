@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// How a panel's field texts become a command line. Shared by both panels and
+// by the SIP panel's MySQL command.
+namespace LaunchRules {
+
+// Split at every single blank, keeping empty pieces, no quoting: "-a  -b"
+// gives "-a", "", "-b". An empty text gives no arguments at all.
+QStringList splitArguments(const QString &text);
+
+// The working directory for a program, from the working-directory field's
+// text. correctedField receives what the field should show afterwards
+// (cleared for a path that does not exist, the folder for a file).
+QString workingDirectory(const QString &program, const QString &field, QString *correctedField);
+
+// What a drop on a panel sets, decided by the first URL that names an
+// existing file or directory.
+struct DropResult
+{
+    bool matched = false;
+    QString programPath;   // set for a program file
+    QString workDir;       // set for another file (its folder) or a directory
+    QString param;         // set for another file (its name)
+};
+DropResult dropTarget(const QStringList &localPaths);
+
+} // namespace LaunchRules

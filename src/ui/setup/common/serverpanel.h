@@ -1,0 +1,122 @@
+#pragma once
+
+#include "setting/serverparam.h"
+
+#include <QColor>
+#include <QProcess>
+#include <QString>
+#include <QWidget>
+
+class CLineEdit;
+class CTextBrowser;
+class LightPoint;
+class QGridLayout;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+class SearchHighLight;
+class SearchPanel;
+class ServerProcess;
+
+// What both server panels share: the console with its records, banners and
+// record limit, the status lamp and text, the three path fields with their
+// "打开" buttons, drops, the search bar, and the start sequence of a server
+// program. Each panel adds its own processes and what is particular to it.
+class ServerPanel : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ServerPanel)
+
+public:
+    enum class Decoding {
+        SystemCodec,      // the platform's local 8-bit code page
+        Utf8UntilZero     // UTF-8, cut at the first zero byte
+    };
+
+    struct Texts
+    {
+        QString started;
+        QString stopped;
+        const char *sourcePath;   // named when the system codec is missing
+    };
+
+    ~ServerPanel() override;
+
+    void setServerParam(const ServerParam &p);
+
+protected:
+    ServerPanel(const Texts &texts, QWidget *parent);
+
+    // Console operations.
+    void appendOutputRecord(const QByteArray &bytes, Decoding decoding);
+    void appendErrorOutput(const QByteArray &bytes);
+    void appendStartBanner();
+    void appendStartFailure(QProcess::ProcessError error);
+    void appendEndBanner(int exitCode, QProcess::ExitStatus status);
+    void setServerStatus(int started);
+
+    // Shows the "提示" refusal when the process runs or is starting; returns
+    // true when the start must not go on.
+    bool refuseWhileBusy(const QProcess *process);
+    // Everything of a start after the refusal checks: save the fields, status,
+    // banner, command line, working directory, start.
+    void startServer(ServerProcess *process);
+    virtual void saveServerParam(const ServerParam &p) = 0;
+
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+protected slots:
+    void slotClearRecord();
+    void slotClearPath();
+    void slotClearParam();
+    void slotClearWorkDir();
+    void slotClearAll();
+    void searchNext(QString txt, bool caseSensitively);
+    void searchPrevious(QString txt, bool caseSensitively);
+    void searchAll(QString txt, bool caseSensitively);
+    void clearHighLight();
+
+protected:
+    QVBoxLayout *mainLayout = nullptr;
+    CTextBrowser *console = nullptr;
+    int recordCounter = 0;
+    QWidget *topWidget = nullptr;
+    QVBoxLayout *topLayout = nullptr;
+    QGridLayout *pathLayout = nullptr;
+    QLabel *pathLabel = nullptr;
+    QPushButton *pathOpenButton = nullptr;
+    CLineEdit *pathField = nullptr;
+    QGridLayout *workDirLayout = nullptr;
+    QLabel *workDirLabel = nullptr;
+    QPushButton *workDirOpenButton = nullptr;
+    CLineEdit *workDirField = nullptr;
+    QGridLayout *paramLayout = nullptr;
+    QLabel *paramLabel = nullptr;
+    CLineEdit *paramField = nullptr;
+    QHBoxLayout *statusLayout = nullptr;
+    LightPoint *statusLamp = nullptr;
+    QLabel *statusLabel = nullptr;
+    QGridLayout *buttonLayout = nullptr;
+    QPushButton *startButton = nullptr;
+    QPushButton *closeButton = nullptr;
+    QPushButton *clearButton = nullptr;
+    QPushButton *searchButton = nullptr;
+    QString programPath;
+    QString workPath;
+    QString param;
+    int recordLimit = 10000;
+    SearchPanel *searchPanel = nullptr;
+    SearchHighLight *highlighter = nullptr;
+    QColor startedColor;
+    QColor stoppedColor;
+
+private:
+    void countRecord();
+    void appendBanner(const QString &text, const char *color);
+    QString decode(const QByteArray &bytes, Decoding decoding) const;
+    void openFolderOf(const QString &path);
+
+    Texts texts;
+};

@@ -1,0 +1,69 @@
+#include "ui/setup/mediaserver/mediaserversetup.h"
+
+#include "setting/setupconfig.h"
+#include "ui/setup/common/serverprocess.h"
+#include "ui/widgets/ctextbrowser.h"
+
+#include <QPushButton>
+
+MediaServerSetup::MediaServerSetup(QWidget *parent)
+    : ServerPanel({QStringLiteral("媒体服务器已启动"), QStringLiteral("媒体服务器未启动"),
+                   "..\\tessarin\\ui\\setup\\mediaserver\\mediaserversetup"},
+                  parent)
+{
+    process = new ServerProcess;
+    console->setAcceptDrops(true);
+    paramField->setAcceptDrops(true);
+
+    connect(startButton, &QPushButton::clicked, this, &MediaServerSetup::slotSetupProgram);
+    connect(closeButton, &QPushButton::clicked, this, &MediaServerSetup::slotClostProgram);
+    connect(process, &QProcess::readyReadStandardOutput, this, &MediaServerSetup::slotReadRecord);
+    connect(process, &QProcess::errorOccurred, this, &MediaServerSetup::slotProcessError);
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
+            this, &MediaServerSetup::slotProcessFinished);
+    connect(process, &QProcess::readyReadStandardError, process,
+            [this] { appendErrorOutput(process->readAllStandardError()); }, Qt::DirectConnection);
+}
+
+MediaServerSetup::~MediaServerSetup()
+{
+    // The console must not hear from a process that dies with the panel.
+    disconnect(process, nullptr, this, nullptr);
+    disconnect(process, &QProcess::readyReadStandardError, nullptr, nullptr);
+    if (process->state() != QProcess::NotRunning)
+        process->killTree();
+    delete process;
+}
+
+void MediaServerSetup::saveServerParam(const ServerParam &p)
+{
+    SetupConfig::instance()->saveMediaServerParam(p);
+}
+
+void MediaServerSetup::slotSetupProgram()
+{
+    if (refuseWhileBusy(process))
+        return;
+    startServer(process);
+}
+
+void MediaServerSetup::slotClostProgram()
+{
+    setServerStatus(0);
+    process->killTree();
+}
+
+void MediaServerSetup::slotReadRecord()
+{
+    appendOutputRecord(process->readAllStandardOutput(), Decoding::SystemCodec);
+}
+
+void MediaServerSetup::slotProcessError(QProcess::ProcessError error)
+{
+    appendStartFailure(error);
+}
+
+void MediaServerSetup::slotProcessFinished(int index, QProcess::ExitStatus status)
+{
+    appendEndBanner(index, status);
+}

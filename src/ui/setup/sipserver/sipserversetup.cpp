@@ -1,0 +1,252 @@
+#include "ui/setup/sipserver/sipserversetup.h"
+
+#include "database/sqlprocessthread.h"
+#include "setting/setupconfig.h"
+#include "ui/setup/common/launchrules.h"
+#include "ui/setup/common/serverprocess.h"
+#include "ui/widgets/colorprogressbar.h"
+#include "ui/widgets/ctextbrowser.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+
+SipServerSetup::SipServerSetup(QWidget *parent)
+    : ServerPanel({QStringLiteral("服务器已启动"), QStringLiteral("服务器未启动"),
+                   "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup"},
+                  parent)
+{
+    updateButton = new QPushButton(QStringLiteral("更\n新\n启\n动"));
+    updateButton->setObjectName(QStringLiteral("UpdateButton"));
+    buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
+
+    progressBar = new ColorProgressBar(1);
+    progressBar->setTextPosition(0);
+    progressBar->setPrecision(1);
+    progressBar->setBgColor(QColor(250, 250, 250));
+    progressBar->setTextColor(Qt::white);
+    progressBar->setTextBgColor(QColor(24, 189, 155));
+    progressBar->setGradientStops({{0.0, QColor(QStringLiteral("#ECF1F3"))},
+                                   {0.5, QColor(QStringLiteral("#868C8E"))},
+                                   {1.0, QColor(QStringLiteral("#1B9ACD"))}});
+    progressBar->setValue(0);
+    progressBar->setFixedSize(300, 30);
+    progressBar->setRange(0, 100);
+    progressBar->hide();
+    // Status row: lamp, text, progress bar, stretch, buttons.
+    statusLayout->insertWidget(2, progressBar);
+    statusLayout->insertStretch(3);
+
+    // A drop on the console goes to the panel's own drop handling.
+    console->setAcceptDrops(false);
+
+    process = new ServerProcess;
+    sqlThread = new SqlProcessThread;
+    waitCount = 0;
+    waitLimit = SetupConfig::instance()->waitProcess();
+    mysqlProcess = new ServerProcess;
+    redisProcess = new ServerProcess;
+
+    connect(startButton, &QPushButton::clicked, this, &SipServerSetup::slotSetupProgram);
+    connect(updateButton, &QPushButton::clicked, this, &SipServerSetup::loadDataSetupProgram);
+    connect(closeButton, &QPushButton::clicked, this, &SipServerSetup::slotClostProgram);
+
+    const auto finished = QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished);
+    connect(process, &QProcess::errorOccurred, this, &SipServerSetup::processError1);
+    connect(process, finished, this, &SipServerSetup::processFinished1);
+    connect(process, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput1);
+    connect(process, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError1);
+    connect(mysqlProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError2);
+    connect(mysqlProcess, finished, this, &SipServerSetup::processFinished2);
+    connect(mysqlProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput2);
+    connect(mysqlProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError2);
+    connect(redisProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError3);
+    connect(redisProcess, finished, this, &SipServerSetup::processFinished3);
+    connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
+    connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
+
+    connect(sqlThread, &SqlProcessThread::signalError, this, &SipServerSetup::sqlError);
+    connect(sqlThread, &SqlProcessThread::execTip, this, &SipServerSetup::execSqlTip);
+    connect(&waitTimer, &QTimer::timeout, this, &SipServerSetup::waitProcess);
+}
+
+SipServerSetup::~SipServerSetup()
+{
+    waitTimer.stop();
+    // Let a running script finish; later notices have nobody to go to.
+    disconnect(sqlThread, nullptr, this, nullptr);
+    delete sqlThread;
+    for (ServerProcess *p : {process, mysqlProcess, redisProcess}) {
+        disconnect(p, nullptr, this, nullptr);
+        if (p->state() != QProcess::NotRunning)
+            p->killTree();
+        delete p;
+    }
+}
+
+void SipServerSetup::saveServerParam(const ServerParam &p)
+{
+    SetupConfig::instance()->saveSipServerParam(p);
+}
+
+void SipServerSetup::setupMysql()
+{
+    const SetupMysqlParam p = SetupConfig::instance()->setupMysqlParam();
+    // A command that still runs is left alone, as a second start would be
+    // refused anyway.
+    if (!p.state || mysqlProcess->state() != QProcess::NotRunning)
+        return;
+    mysqlProcess->setProgram(p.cmdPath);
+    mysqlProcess->setWorkingDirectory(p.mysqlPath);
+    mysqlProcess->setArguments(LaunchRules::splitArguments(p.cmdStr));
+    mysqlProcess->start(QIODevice::ReadWrite);
+}
+
+void SipServerSetup::setupRedis()
+{
+    const SetupRedisParam p = SetupConfig::instance()->setupRedisParam();
+    if (!p.state || redisProcess->state() != QProcess::NotRunning)
+        return;
+    redisProcess->setProgram(p.path);
+    redisProcess->setWorkingDirectory(p.workDir);
+    redisProcess->setArguments({p.parameter});
+    redisProcess->start(QIODevice::ReadWrite);
+}
+
+void SipServerSetup::slotSetupProgram()
+{
+    setupMysql();
+    setupRedis();
+    if (refuseWhileBusy(process))
+        return;
+    startServer(process);
+}
+
+void SipServerSetup::slotClostProgram()
+{
+    setServerStatus(0);
+    process->killTree();
+    progressBar->hide();
+    mysqlProcess->killTree();
+    redisProcess->killTree();
+}
+
+void SipServerSetup::readStandardOutput1()
+{
+    appendOutputRecord(process->readAllStandardOutput(), Decoding::SystemCodec);
+}
+
+void SipServerSetup::processError1(QProcess::ProcessError error)
+{
+    appendStartFailure(error);
+}
+
+void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
+{
+    appendEndBanner(index, status);
+}
+
+void SipServerSetup::readStandardError1()
+{
+    appendErrorOutput(process->readAllStandardError());
+}
+
+void SipServerSetup::readStandardOutput2()
+{
+    appendOutputRecord(mysqlProcess->readAllStandardOutput(), Decoding::Utf8UntilZero);
+}
+
+void SipServerSetup::processError2(QProcess::ProcessError error)
+{
+    processError1(error);
+}
+
+void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
+{
+    processFinished1(index, status);
+}
+
+void SipServerSetup::readStandardError2()
+{
+    appendErrorOutput(mysqlProcess->readAllStandardError());
+}
+
+void SipServerSetup::readStandardOutput3()
+{
+    appendOutputRecord(redisProcess->readAllStandardOutput(), Decoding::Utf8UntilZero);
+}
+
+void SipServerSetup::processError3(QProcess::ProcessError error)
+{
+    processError1(error);
+}
+
+void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
+{
+    processFinished1(index, status);
+}
+
+void SipServerSetup::readStandardError3()
+{
+    appendErrorOutput(redisProcess->readAllStandardError());
+}
+
+void SipServerSetup::startSqlTask(int task)
+{
+    sqlThread->setTask(task);
+    sqlThread->start(QThread::InheritPriority);
+}
+
+void SipServerSetup::loadDataSetupProgram()
+{
+    setupMysql();
+    setupRedis();
+    if (refuseWhileBusy(process))
+        return;
+    progressBar->setValue(0);
+    progressBar->show();
+    // Runs the step the sequence stands at: the connection when idle, the
+    // step that failed after an error.
+    sqlThread->start(QThread::InheritPriority);
+}
+
+void SipServerSetup::sqlError(QString txt)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
+    box.exec();
+}
+
+void SipServerSetup::execSqlTip(int index, int total)
+{
+    if (total > 0)
+        progressBar->setValue(index * 100 / total);
+    switch (index) {
+    case 1:
+        startSqlTask(1);
+        break;
+    case 2:
+        startSqlTask(2);
+        break;
+    case 3:
+        slotSetupProgram();
+        waitTimer.setInterval(1000);
+        waitTimer.start();
+        break;
+    case 4:
+        sqlThread->setTask(0);
+        break;
+    default:
+        break;
+    }
+}
+
+void SipServerSetup::waitProcess()
+{
+    ++waitCount;
+    if (waitCount >= waitLimit) {
+        waitCount = 0;
+        waitTimer.stop();
+        startSqlTask(3);
+    }
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ui/setup/common/serverpanel.h"
+
+#include <QTimer>
+
+class ColorProgressBar;
+class QPushButton;
+class ServerProcess;
+class SqlProcessThread;
+
+// Supervises the SIP signalling server with the two services it needs (the
+// MySQL start command and Redis), all writing into one console, and offers
+// the update start that prepares the database before the server starts.
+class SipServerSetup : public ServerPanel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(SipServerSetup)
+
+public:
+    explicit SipServerSetup(QWidget *parent = nullptr);
+    ~SipServerSetup() override;
+
+protected:
+    void saveServerParam(const ServerParam &p) override;
+
+private slots:
+    void slotSetupProgram();
+    void slotClostProgram();
+    void readStandardOutput1();
+    void processError1(QProcess::ProcessError error);
+    void processFinished1(int index, QProcess::ExitStatus status);
+    void readStandardError1();
+    void readStandardOutput2();
+    void processError2(QProcess::ProcessError error);
+    void processFinished2(int index, QProcess::ExitStatus status);
+    void readStandardError2();
+    void readStandardOutput3();
+    void processError3(QProcess::ProcessError error);
+    void processFinished3(int index, QProcess::ExitStatus status);
+    void readStandardError3();
+    void loadDataSetupProgram();
+    void sqlError(QString txt);
+    void execSqlTip(int index, int total);
+    void waitProcess();
+    void setupMysql();
+    void setupRedis();
+
+private:
+    void startSqlTask(int task);
+
+    ServerProcess *process = nullptr;
+    ServerProcess *mysqlProcess = nullptr;
+    ServerProcess *redisProcess = nullptr;
+    QPushButton *updateButton = nullptr;
+    ColorProgressBar *progressBar = nullptr;
+    SqlProcessThread *sqlThread = nullptr;
+    QTimer waitTimer;
+    int waitCount = 0;
+    int waitLimit = 4;
+};

@@ -1,0 +1,28 @@
+// A stand-in supervisor: starts the test helper through the launcher's own
+// ServerProcess with the given arguments, relays the child's output to its
+// own stdout, and runs until it is killed. Tests kill it with SIGKILL and
+// check that nothing of the child's tree survives.
+#include "ui/setup/common/serverprocess.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return 2;
+    const QString program = args.takeFirst();
+    ServerProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(&process, &QProcess::started, [&process] {
+        std::printf("host=%lld child=%lld\n", static_cast<long long>(QCoreApplication::applicationPid()),
+                    static_cast<long long>(process.processId()));
+        std::fflush(stdout);
+    });
+    process.start(program, args);
+    return app.exec();
+}

@@ -1,0 +1,439 @@
+#include "processprobe.h"
+#include "setting/setupconfig.h"
+#include "testsupport.h"
+#include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/clineedit.h"
+#include "ui/widgets/ctextbrowser.h"
+#include "ui/widgets/searchpanel.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using TestSupport::ModalBoxCloser;
+using TestSupport::numberAfter;
+using TestSupport::processAlive;
+using TestSupport::testHelperPath;
+
+namespace {
+
+struct Panel
+{
+    std::unique_ptr<MediaServerSetup> widget;
+    CLineEdit *path = nullptr;
+    CLineEdit *workDir = nullptr;
+    CLineEdit *param = nullptr;
+    CTextBrowser *console = nullptr;
+
+    explicit Panel(const QString &program = testHelperPath(), const QString &params = QString(),
+                   const QString &work = QString(), int limit = 10000)
+        : widget(new MediaServerSetup)
+    {
+        widget->setServerParam({program, work, params, limit});
+        path = widget->findChild<CLineEdit *>(QStringLiteral("ServerPathField"));
+        workDir = widget->findChild<CLineEdit *>(QStringLiteral("ServerWorkDirField"));
+        param = widget->findChild<CLineEdit *>(QStringLiteral("ServerParamField"));
+        console = widget->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
+    }
+    QPushButton *button(const QString &text) const
+    {
+        for (QPushButton *b : widget->findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return nullptr;
+    }
+    QString text() const { return console->toPlainText(); }
+    void start() const { button(QStringLiteral("启动"))->click(); }
+    void close() const { button(QStringLiteral("关闭"))->click(); }
+    QString status() const { return widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(); }
+};
+
+const QString kStart = QStringLiteral("程序启动--");
+const QString kFailed = QStringLiteral("程序启动失败--");
+const QString kCrash = QStringLiteral("程序异常终止--");
+const QString kEnd = QStringLiteral("程序结束--");
+
+void sendDrop(QWidget *target, const QList<QUrl> &urls, const QString &plainText = QString())
+{
+    QMimeData data;
+    if (!urls.isEmpty())
+        data.setUrls(urls);
+    if (!plainText.isEmpty())
+        data.setText(plainText);
+    const QPoint pos(5, 5);
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+} // namespace
+
+class tst_MediaServerSetup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void normalExitWithCodeShowsGreenEnd();
+    void failedStartShowsNoEndBanner();
+    void crashShowsAbnormalEnd();
+    void closeKillsAndSetsStatus();
+    void closeWithNothingRunning();
+    void outputAndErrorShareOneCounter();
+    void returnInEachFieldStarts_data();
+    void returnInEachFieldStarts();
+    void refusalWhileStartingAndRunning();
+    void workingDirectoryRule_data();
+    void workingDirectoryRule();
+    void argumentSplitting_data();
+    void argumentSplitting();
+    void emptyParamAfterStartWithArguments();
+    void drops_data();
+    void drops();
+    void dropOnFieldIsTheFieldsOwn();
+    void ctrlFTogglesSearch();
+    void destructionKillsRunningChild();
+    void closeKillsWholeTree();
+    void launcherKilledLeavesNoTree();
+
+private:
+    std::unique_ptr<TestSupport::TempAppDir> appDir;
+};
+
+void tst_MediaServerSetup::init()
+{
+    appDir.reset(new TestSupport::TempAppDir);
+    appDir->initialize();
+}
+
+void tst_MediaServerSetup::normalExitWithCodeShowsGreenEnd()
+{
+    Panel p(testHelperPath(), QStringLiteral("out hello\\n exit 3"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    const QString text = p.text();
+    QVERIFY(text.indexOf(kStart) < text.indexOf(QStringLiteral("hello")));
+    QVERIFY(text.indexOf(QStringLiteral("hello")) < text.indexOf(kEnd));
+    QVERIFY(!text.contains(kCrash));
+    // The status follows the operator's command, not the process.
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
+}
+
+void tst_MediaServerSetup::failedStartShowsNoEndBanner()
+{
+    Panel p(QStringLiteral("/nonexistent/MediaServer"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kFailed));
+    QTest::qWait(200);
+    const QString text = p.text();
+    QVERIFY(text.indexOf(kStart) < text.indexOf(kFailed));
+    QVERIFY(!text.contains(kEnd));
+    QVERIFY(!text.contains(kCrash));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
+}
+
+void tst_MediaServerSetup::crashShowsAbnormalEnd()
+{
+    Panel p(testHelperPath(), QStringLiteral("out before\\n sleep 100 crash"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kCrash));
+    QVERIFY(!p.text().contains(kEnd));
+    QVERIFY(p.text().contains(QStringLiteral("before")));
+}
+
+void tst_MediaServerSetup::closeKillsAndSetsStatus()
+{
+    Panel p(testHelperPath(), QStringLiteral("pid forever"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("pid=")));
+    const qint64 pid = numberAfter(p.text(), QStringLiteral("pid"));
+    QVERIFY(processAlive(pid));
+    p.close();
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
+    QTRY_VERIFY(p.text().contains(kCrash));
+    QVERIFY(!processAlive(pid));
+    // A killed server reports a crash: nothing of a normal end.
+    QVERIFY(!p.text().contains(QStringLiteral("bye")));
+}
+
+void tst_MediaServerSetup::closeWithNothingRunning()
+{
+    Panel p;
+    p.close();
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
+    QTest::qWait(100);
+    QVERIFY(p.text().isEmpty());
+}
+
+void tst_MediaServerSetup::outputAndErrorShareOneCounter()
+{
+    // Limit 3: out, err, out are kept; the fourth record (err) clears.
+    Panel p(testHelperPath(), QStringLiteral("out o1\\n sleep 150 err e1\\n sleep 150 out o2\\n sleep 150 err e2\\n"),
+            QString(), 3);
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    const QString text = p.text();
+    QVERIFY2(!text.contains(QStringLiteral("o1")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("e2")), qPrintable(text));
+}
+
+void tst_MediaServerSetup::returnInEachFieldStarts_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::newRow("path") << 0;
+    QTest::newRow("work dir") << 1;
+    QTest::newRow("param") << 2;
+}
+
+void tst_MediaServerSetup::returnInEachFieldStarts()
+{
+    QFETCH(int, field);
+    Panel p(testHelperPath(), QStringLiteral("out up\\n forever"));
+    CLineEdit *target = field == 0 ? p.path : field == 1 ? p.workDir : p.param;
+    QTest::keyClick(target, Qt::Key_Return);
+    QTRY_VERIFY(p.text().contains(QStringLiteral("up")));
+
+    ModalBoxCloser closer;
+    QTest::keyClick(target, Qt::Key_Return);
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("提示"));
+    QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
+    QCOMPARE(p.text().count(kStart), 1);
+    p.close();
+}
+
+void tst_MediaServerSetup::refusalWhileStartingAndRunning()
+{
+    Panel p(testHelperPath(), QStringLiteral("forever"));
+    ModalBoxCloser closer;
+    // The second click comes before the event loop has confirmed the start.
+    p.start();
+    p.start();
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.lastText(), QStringLiteral("服务器正在启动中，请耐心等待!"));
+    QCOMPARE(p.text().count(kStart), 1);
+    p.close();
+}
+
+void tst_MediaServerSetup::workingDirectoryRule_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("empty") << "empty";
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("file") << "file";
+    QTest::newRow("directory") << "directory";
+}
+
+void tst_MediaServerSetup::workingDirectoryRule()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir scratch;
+    QDir().mkpath(scratch.path() + QStringLiteral("/sub"));
+    QFile file(scratch.path() + QStringLiteral("/sub/server.conf"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    const QString helperDir = QFileInfo(testHelperPath()).absolutePath();
+    QString typed;
+    QString expectedCwd;
+    QString expectedField;
+    if (kind == QLatin1String("empty")) {
+        expectedCwd = helperDir;
+    } else if (kind == QLatin1String("missing")) {
+        typed = scratch.path() + QStringLiteral("/gone");
+        expectedCwd = helperDir;
+    } else if (kind == QLatin1String("file")) {
+        typed = file.fileName();
+        expectedCwd = scratch.path() + QStringLiteral("/sub");
+        expectedField = expectedCwd;
+    } else {
+        typed = scratch.path() + QStringLiteral("/sub");
+        expectedCwd = typed;
+        expectedField = typed;
+    }
+
+    Panel p(testHelperPath(), QStringLiteral("cwd"), typed);
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    QVERIFY2(p.text().contains(QStringLiteral("cwd=") + QDir(expectedCwd).canonicalPath()), qPrintable(p.text()));
+    QCOMPARE(p.workDir->text(), expectedField);
+
+    // The settings keep what was typed, before the correction.
+    QSettings ini(appDir->iniPath(), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("/MediaServer/WorkPath")).toString(), typed);
+    QCOMPARE(ini.value(QStringLiteral("/MediaServer/ProgramPath")).toString(), testHelperPath());
+    QCOMPARE(ini.value(QStringLiteral("/MediaServer/Param")).toString(), QStringLiteral("cwd"));
+}
+
+void tst_MediaServerSetup::argumentSplitting_data()
+{
+    QTest::addColumn<QString>("param");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("two blanks") << "args -c  config.ini" << QStringList{"-c", "", "config.ini"};
+    QTest::newRow("trailing blank") << "args -c " << QStringList{"-c", ""};
+    QTest::newRow("no quoting") << "args \"a b\"" << QStringList{"\"a", "b\""};
+    QTest::newRow("single") << "args" << QStringList{};
+}
+
+void tst_MediaServerSetup::argumentSplitting()
+{
+    QFETCH(QString, param);
+    QFETCH(QStringList, expected);
+    Panel p(testHelperPath(), param);
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    QString block = QStringLiteral("argc=%1\n").arg(expected.size());
+    for (int i = 0; i < expected.size(); ++i)
+        block += QStringLiteral("arg[%1]=%2\n").arg(i).arg(expected.at(i));
+    QVERIFY2(p.text().contains(block), qPrintable(p.text()));
+}
+
+void tst_MediaServerSetup::emptyParamAfterStartWithArguments()
+{
+    Panel p(testHelperPath(), QStringLiteral("args x"));
+    p.start();
+    QTRY_COMPARE(p.text().count(kEnd), 1);
+    QVERIFY(p.text().contains(QStringLiteral("arg[0]=x")));
+    p.param->clear();
+    p.start();
+    QTRY_COMPARE(p.text().count(kEnd), 2);
+    QVERIFY2(p.text().contains(QStringLiteral("noargs")), qPrintable(p.text()));
+}
+
+void tst_MediaServerSetup::drops_data()
+{
+    QTest::addColumn<QStringList>("names");   // relative to a scratch folder; "-" prefix: not created
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("workDir");
+    QTest::addColumn<QString>("param");
+
+    // Fields start as "P", "W", "A".
+    QTest::newRow("program") << QStringList{"bin/MediaServer*"} << "bin/MediaServer" << "W" << "A";
+    QTest::newRow("plain file") << QStringList{"bin/MediaServer.exe"} << "P" << "bin" << "MediaServer.exe";
+    QTest::newRow("two dots") << QStringList{"bin/server.new.exe"} << "P" << "bin" << "server.new.exe";
+    QTest::newRow("folder") << QStringList{"bin/"} << "P" << "bin" << "A";
+    QTest::newRow("missing skipped") << QStringList{"-gone.txt", "bin/conf.ini"} << "P" << "bin" << "conf.ini";
+    QTest::newRow("first decides") << QStringList{"bin/", "bin/MediaServer*"} << "P" << "bin" << "A";
+    QTest::newRow("nothing exists") << QStringList{"-a", "-b"} << "P" << "W" << "A";
+}
+
+void tst_MediaServerSetup::drops()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, path);
+    QFETCH(QString, workDir);
+    QFETCH(QString, param);
+
+    QTemporaryDir scratch;
+    const QString root = QDir(scratch.path()).canonicalPath();
+    QDir().mkpath(root + QStringLiteral("/bin"));
+    QList<QUrl> urls;
+    for (QString name : names) {
+        const bool create = !name.startsWith(QLatin1Char('-'));
+        const bool executable = name.endsWith(QLatin1Char('*'));
+        name.remove(QLatin1Char('-')).remove(QLatin1Char('*'));
+        const QString full = root + QLatin1Char('/') + name;
+        if (create && !name.endsWith(QLatin1Char('/'))) {
+            QFile f(full);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.close();
+            if (executable)
+                f.setPermissions(f.permissions() | QFile::ExeOwner);
+        }
+        urls << QUrl::fromLocalFile(full.endsWith(QLatin1Char('/')) ? full.chopped(1) : full);
+    }
+
+    Panel p(QStringLiteral("P"), QStringLiteral("A"), QStringLiteral("W"));
+    sendDrop(p.widget.get(), urls);
+    auto expand = [&root](const QString &v) {
+        return v.size() > 1 ? root + QLatin1Char('/') + v : v;
+    };
+    QCOMPARE(p.path->text(), expand(path));
+    QCOMPARE(p.workDir->text(), expand(workDir));
+    QCOMPARE(p.param->text(), param);
+    // A drop only fills fields: nothing is saved or started.
+    QVERIFY(p.text().isEmpty());
+}
+
+void tst_MediaServerSetup::dropOnFieldIsTheFieldsOwn()
+{
+    QTemporaryDir scratch;
+    Panel p(QStringLiteral("P"), QStringLiteral("A"), QStringLiteral("W"));
+    sendDrop(p.param, {QUrl::fromLocalFile(scratch.path())});
+    QCOMPARE(p.param->text(), scratch.path());
+    QCOMPARE(p.workDir->text(), QStringLiteral("W"));
+}
+
+void tst_MediaServerSetup::ctrlFTogglesSearch()
+{
+    Panel p;
+    p.widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.widget.get()));
+    auto *search = p.widget->findChild<SearchPanel *>();
+    QVERIFY(search && search->isHidden());
+    p.path->setFocus();
+    QTest::keyClick(p.path, Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(!search->isHidden());
+    QTest::keyClick(p.path, Qt::Key_F, Qt::ControlModifier);
+    QTRY_VERIFY(search->isHidden());
+    p.button(QStringLiteral("搜索"))->click();
+    QVERIFY(!search->isHidden());
+}
+
+void tst_MediaServerSetup::destructionKillsRunningChild()
+{
+    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("pid forever"));
+    p->start();
+    QTRY_VERIFY(p->text().contains(QStringLiteral("pid=")));
+    const qint64 pid = numberAfter(p->text(), QStringLiteral("pid"));
+    QVERIFY(processAlive(pid));
+    p.reset();
+    QTRY_VERIFY(!processAlive(pid));
+}
+
+void tst_MediaServerSetup::closeKillsWholeTree()
+{
+    Panel p(testHelperPath(), QStringLiteral("pid grandchild forever"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("grandchild=")));
+    const qint64 child = numberAfter(p.text(), QStringLiteral("pid"));
+    const qint64 grandchild = numberAfter(p.text(), QStringLiteral("grandchild"));
+    QVERIFY(processAlive(child) && processAlive(grandchild));
+    p.close();
+    QTRY_VERIFY(!processAlive(child));
+    QTRY_VERIFY(!processAlive(grandchild));
+    QTRY_VERIFY(p.text().contains(kCrash));
+}
+
+void tst_MediaServerSetup::launcherKilledLeavesNoTree()
+{
+    QProcess host;
+    host.start(QStringLiteral(TESSARIN_host_launcher),
+               {testHelperPath(), QStringLiteral("pid"), QStringLiteral("grandchild"), QStringLiteral("forever")});
+    QVERIFY(host.waitForStarted());
+    QString out;
+    QTRY_VERIFY((out += QString::fromUtf8(host.readAllStandardOutput())).contains(QStringLiteral("grandchild=")));
+    const qint64 child = numberAfter(out, QStringLiteral("pid"));
+    const qint64 grandchild = numberAfter(out, QStringLiteral("grandchild"));
+    QVERIFY2(processAlive(child) && processAlive(grandchild), qPrintable(out));
+
+    host.kill();   // SIGKILL: no destructor of the host runs
+    QVERIFY(host.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
+}
+
+QTEST_MAIN(tst_MediaServerSetup)
+#include "tst_mediaserversetup.moc"

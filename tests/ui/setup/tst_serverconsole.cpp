@@ -1,0 +1,270 @@
+#include "setting/setupconfig.h"
+#include "testsupport.h"
+#include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/ctextbrowser.h"
+#include "ui/widgets/lightpoint.h"
+
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+
+// Opens the console operations to the test; the panel is otherwise untouched.
+class ConsoleProbe : public MediaServerSetup
+{
+public:
+    using ServerPanel::appendEndBanner;
+    using ServerPanel::appendErrorOutput;
+    using ServerPanel::appendOutputRecord;
+    using ServerPanel::appendStartBanner;
+    using ServerPanel::appendStartFailure;
+    using ServerPanel::setServerStatus;
+    using ServerPanel::Decoding;
+
+    explicit ConsoleProbe(int limit)
+    {
+        setServerParam({QStringLiteral("./x"), QString(), QString(), limit});
+    }
+    CTextBrowser *view() const { return findChild<CTextBrowser *>(QStringLiteral("ServerConsole")); }
+    QString text() const { return view()->toPlainText(); }
+    int headers() const { return text().count(QStringLiteral("(信息)")); }
+};
+
+class tst_ServerConsole : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void recordFormat();
+    void recordLimit_data();
+    void recordLimit();
+    void bannersNeverClear();
+    void errorOutputIsEscapedOnOneLine();
+    void errorOutputCountsAsRecord();
+    void decoding_data();
+    void decoding();
+    void markupChunkIsRendered();
+    void banners_data();
+    void banners();
+    void status_data();
+    void status();
+
+private:
+    TestSupport::TempAppDir appDir;
+};
+
+void tst_ServerConsole::initTestCase()
+{
+    appDir.initialize();
+}
+
+void tst_ServerConsole::recordFormat()
+{
+    ConsoleProbe panel(100);
+    panel.appendOutputRecord("first line\nsecond line\n", ConsoleProbe::Decoding::SystemCodec);
+    const QStringList lines = panel.text().split(QLatin1Char('\n'));
+    QVERIFY(lines.size() >= 3);
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\(信息\\)$"))
+                 .match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
+    QCOMPARE(lines.at(1), QStringLiteral("first line"));
+    QCOMPARE(lines.at(2), QStringLiteral("second line"));
+    QCOMPARE(panel.headers(), 1);
+
+    // Header in orange, the record itself in the console's light grey.
+    const QTextBlock header = panel.view()->document()->firstBlock();
+    QCOMPARE(header.begin().fragment().charFormat().foreground().color(), QColor(QStringLiteral("#ff7038")));
+    const QTextBlock body = header.next();
+    QCOMPARE(body.begin().fragment().charFormat().foreground().color(), QColor(QStringLiteral("#F0F0F0")));
+
+    // A line that reaches the console in two chunks is two records.
+    panel.appendOutputRecord("half a ", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord("line\n", ConsoleProbe::Decoding::SystemCodec);
+    QCOMPARE(panel.headers(), 3);
+}
+
+void tst_ServerConsole::recordLimit_data()
+{
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("limit 10, 10 records") << 10 << 10
+        << QStringList{"r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "r10"};
+    QTest::newRow("limit 10, 11th clears") << 10 << 11 << QStringList{"r11"};
+    QTest::newRow("limit 10, 21 records") << 10 << 21
+        << QStringList{"r11", "r12", "r13", "r14", "r15", "r16", "r17", "r18", "r19", "r20", "r21"};
+    QTest::newRow("limit 10, 22nd clears") << 10 << 22 << QStringList{"r22"};
+    QTest::newRow("limit 0") << 0 << 5 << QStringList{"r5"};
+    QTest::newRow("limit -3") << -3 << 4 << QStringList{"r4"};
+}
+
+void tst_ServerConsole::recordLimit()
+{
+    QFETCH(int, limit);
+    QFETCH(int, records);
+    QFETCH(QStringList, expected);
+
+    ConsoleProbe panel(limit);
+    for (int i = 1; i <= records; ++i)
+        panel.appendOutputRecord(QStringLiteral("r%1").arg(i).toUtf8(), ConsoleProbe::Decoding::SystemCodec);
+
+    QStringList seen;
+    for (const QString &line : panel.text().split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1Char('r')))
+            seen << line;
+    }
+    QCOMPARE(seen, expected);
+    QCOMPARE(panel.headers(), expected.size());
+}
+
+void tst_ServerConsole::bannersNeverClear()
+{
+    ConsoleProbe panel(1);
+    panel.appendOutputRecord("kept", ConsoleProbe::Decoding::SystemCodec);
+    for (int i = 0; i < 30; ++i) {
+        panel.appendStartBanner();
+        panel.appendEndBanner(0, QProcess::NormalExit);
+        panel.appendStartFailure(QProcess::FailedToStart);
+    }
+    QVERIFY(panel.text().contains(QStringLiteral("kept")));
+    QCOMPARE(panel.text().count(QStringLiteral("程序启动--")), 30);
+    // The next record is only the second since the last clear: still kept.
+    panel.appendOutputRecord("second", ConsoleProbe::Decoding::SystemCodec);
+    QVERIFY(panel.text().contains(QStringLiteral("kept")));
+}
+
+void tst_ServerConsole::errorOutputIsEscapedOnOneLine()
+{
+    ConsoleProbe panel(100);
+    panel.appendErrorOutput("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y");
+    const QString text = panel.text();
+    QVERIFY2(text.contains(QStringLiteral("java.lang.Thread.<init>(Thread.java:750)")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("<b>x</b> & y")), qPrintable(text));
+    QVERIFY2(!text.contains(QLatin1Char('\n')), qPrintable(text));
+    const QTextBlock block = panel.view()->document()->firstBlock();
+    QCOMPARE(block.begin().fragment().charFormat().foreground().color(), QColor(Qt::blue));
+    QCOMPARE(panel.headers(), 0);
+}
+
+void tst_ServerConsole::errorOutputCountsAsRecord()
+{
+    ConsoleProbe panel(2);
+    panel.appendOutputRecord("out1", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendErrorOutput("err1");
+    QVERIFY(panel.text().contains(QStringLiteral("out1")));
+    panel.appendErrorOutput("err2");   // third record: clears first
+    QCOMPARE(panel.text(), QStringLiteral("err2"));
+}
+
+void tst_ServerConsole::decoding_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("utf8UntilZero");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("utf8 cut at zero") << QByteArray("服务已启动\0garbage", 21) << true << QStringLiteral("服务已启动");
+    QTest::newRow("utf8 without zero") << QByteArray("Redis 就绪") << true << QStringLiteral("Redis 就绪");
+    QTest::newRow("utf8 zero first") << QByteArray("\0rest", 5) << true << QString();
+    QTest::newRow("system codec keeps all") << QByteArray("plain text") << false << QStringLiteral("plain text");
+}
+
+void tst_ServerConsole::decoding()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, utf8UntilZero);
+    QFETCH(QString, expected);
+
+    ConsoleProbe panel(100);
+    panel.appendOutputRecord(bytes, utf8UntilZero ? ConsoleProbe::Decoding::Utf8UntilZero
+                                                   : ConsoleProbe::Decoding::SystemCodec);
+    const QStringList lines = panel.text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(1), expected);
+}
+
+void tst_ServerConsole::markupChunkIsRendered()
+{
+    ConsoleProbe panel(100);
+    panel.appendOutputRecord("<b>bold</b> news", ConsoleProbe::Decoding::SystemCodec);
+    QVERIFY(panel.text().contains(QStringLiteral("bold news")));
+    QVERIFY(!panel.text().contains(QStringLiteral("<b>")));
+}
+
+void tst_ServerConsole::banners_data()
+{
+    QTest::addColumn<int>("kind");   // 0 start, 1 failed start, 2 other error, 3 crash, 4 normal end
+    QTest::addColumn<QString>("banner");
+    QTest::addColumn<QString>("color");
+    QTest::addColumn<bool>("separator");
+
+    const QString dashes(50, QLatin1Char('-'));
+    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << "green" << false;
+    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << "red" << true;
+    QTest::newRow("crashed error") << 2 << QString() << QString() << true;
+    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << "red" << true;
+    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << "green" << true;
+}
+
+void tst_ServerConsole::banners()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, banner);
+    QFETCH(QString, color);
+    QFETCH(bool, separator);
+
+    ConsoleProbe panel(100);
+    switch (kind) {
+    case 0: panel.appendStartBanner(); break;
+    case 1: panel.appendStartFailure(QProcess::FailedToStart); break;
+    case 2: panel.appendStartFailure(QProcess::Crashed); break;
+    case 3: panel.appendEndBanner(0, QProcess::CrashExit); break;
+    default: panel.appendEndBanner(7, QProcess::NormalExit); break;
+    }
+    const QTextBlock first = panel.view()->document()->firstBlock();
+    if (banner.isEmpty()) {
+        QVERIFY(first.text().isEmpty());
+    } else {
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}")
+                                    + QRegularExpression::escape(banner) + QLatin1Char('$'))
+                     .match(first.text()).hasMatch(), qPrintable(first.text()));
+        QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(color));
+    }
+    // The separator shows as empty lines after the banner.
+    const QString rest = panel.text().mid(first.text().size());
+    QCOMPARE(!rest.isEmpty() && rest.trimmed().isEmpty(), separator);
+}
+
+void tst_ServerConsole::status_data()
+{
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("sheet");
+
+    QTest::newRow("started") << 1 << QStringLiteral("媒体服务器已启动") << QStringLiteral("color:#00b17d;");
+    QTest::newRow("big flag") << 5 << QStringLiteral("媒体服务器已启动") << QStringLiteral("color:#00b17d;");
+    QTest::newRow("stopped") << 0 << QStringLiteral("媒体服务器未启动") << QStringLiteral("color:#d64d54;");
+    QTest::newRow("negative") << -1 << QStringLiteral("媒体服务器未启动") << QStringLiteral("color:#d64d54;");
+}
+
+void tst_ServerConsole::status()
+{
+    QFETCH(int, flag);
+    QFETCH(QString, text);
+    QFETCH(QString, sheet);
+
+    ConsoleProbe panel(100);
+    auto *label = panel.findChild<QLabel *>(QStringLiteral("ServerStatusLabel"));
+    auto *lamp = panel.findChild<LightPoint *>();
+    QVERIFY(label && lamp);
+    QCOMPARE(label->text(), QStringLiteral("媒体服务器未启动"));
+    QCOMPARE(lamp->getBgColor(), QColor(QStringLiteral("#D64D54")));
+
+    panel.setServerStatus(flag);
+    QCOMPARE(label->text(), text);
+    QCOMPARE(label->styleSheet(), sheet);
+    QCOMPARE(lamp->getBgColor().name(), sheet.mid(6, 7));
+}
+
+QTEST_MAIN(tst_ServerConsole)
+#include "tst_serverconsole.moc"

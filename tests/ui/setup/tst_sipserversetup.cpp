@@ -1,0 +1,261 @@
+#include "processprobe.h"
+#include "redisserver.h"
+#include "setting/setupconfig.h"
+#include "testsupport.h"
+#include "ui/setup/sipserver/sipserversetup.h"
+#include "ui/widgets/clineedit.h"
+#include "ui/widgets/colorprogressbar.h"
+#include "ui/widgets/ctextbrowser.h"
+
+#include <QDir>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using TestSupport::ModalBoxCloser;
+using TestSupport::numberAfter;
+using TestSupport::processAlive;
+using TestSupport::testHelperPath;
+
+namespace {
+
+const QString kStart = QStringLiteral("程序启动--");
+const QString kCrash = QStringLiteral("程序异常终止--");
+const QString kEnd = QStringLiteral("程序结束--");
+
+struct Services
+{
+    bool mysql = true;
+    QString mysqlArgs = QStringLiteral("out mysql-ok\\0tail\\n");
+    bool redis = true;
+};
+
+struct Panel
+{
+    std::unique_ptr<SipServerSetup> widget;
+    CLineEdit *path = nullptr;
+    CLineEdit *workDir = nullptr;
+    CLineEdit *param = nullptr;
+    CTextBrowser *console = nullptr;
+
+    Panel(const QString &params, int limit = 10000)
+        : widget(new SipServerSetup)
+    {
+        widget->setServerParam({testHelperPath(), QString(), params, limit});
+        path = widget->findChild<CLineEdit *>(QStringLiteral("ServerPathField"));
+        workDir = widget->findChild<CLineEdit *>(QStringLiteral("ServerWorkDirField"));
+        param = widget->findChild<CLineEdit *>(QStringLiteral("ServerParamField"));
+        console = widget->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
+    }
+    QPushButton *button(const QString &text) const
+    {
+        for (QPushButton *b : widget->findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return nullptr;
+    }
+    QString text() const { return console->toPlainText(); }
+    void start() const { button(QStringLiteral("启动"))->click(); }
+    void close() const { button(QStringLiteral("关闭"))->click(); }
+};
+
+} // namespace
+
+class tst_SipServerSetup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void widgets();
+    void startRunsServicesThenServer();
+    void disabledServicesAreNotStarted();
+    void refusalStillStartsServices();
+    void oneConsoleOneCounter();
+    void emptyParamStartsWithoutArguments();
+    void dropOnConsoleReachesPanel();
+    void destructionLeavesNoProcess();
+
+private:
+    void configure(const Services &services);
+    std::unique_ptr<TestSupport::TempAppDir> appDir;
+    std::unique_ptr<TestSupport::RedisConfig> redis;
+};
+
+void tst_SipServerSetup::configure(const Services &services)
+{
+    appDir.reset(new TestSupport::TempAppDir);
+    redis.reset(new TestSupport::RedisConfig);
+    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
+    {
+        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
+        ini.setIniCodec("UTF-8");
+        ini.setValue(QStringLiteral("/SetupMysql/State"), services.mysql);
+        ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
+        ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
+        ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), services.mysqlArgs);
+        ini.setValue(QStringLiteral("/SetupRedisParam/State"), services.redis);
+        ini.setValue(QStringLiteral("/SetupRedisParam/Path"), QStringLiteral("/usr/bin/redis-server"));
+        ini.setValue(QStringLiteral("/SetupRedisParam/WorkDir"), redis->workDir());
+        ini.setValue(QStringLiteral("/SetupRedisParam/Parameter"), redis->configName());
+    }
+    appDir->initialize();
+}
+
+void tst_SipServerSetup::cleanup()
+{
+    redis.reset();
+    appDir.reset();
+}
+
+void tst_SipServerSetup::widgets()
+{
+    configure({});
+    Panel p(QString());
+    auto *update = p.widget->findChild<QPushButton *>(QStringLiteral("UpdateButton"));
+    QVERIFY(update);
+    QCOMPARE(update->text(), QStringLiteral("更\n新\n启\n动"));
+    auto *bar = p.widget->findChild<ColorProgressBar *>();
+    QVERIFY(bar);
+    QVERIFY(bar->isHidden());
+    QCOMPARE(bar->size(), QSize(300, 30));
+    QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器未启动"));
+    QVERIFY(!p.console->acceptDrops());
+}
+
+void tst_SipServerSetup::startRunsServicesThenServer()
+{
+    configure({});
+    Panel p(QStringLiteral("out sip-up\\n forever"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("sip-up")));
+    // MySQL's output is UTF-8 cut at its first zero byte.
+    QTRY_VERIFY(p.text().contains(QStringLiteral("mysql-ok")));
+    QVERIFY(!p.text().contains(QStringLiteral("tail")));
+    QTRY_VERIFY_WITH_TIMEOUT(redis->ping(), 10000);
+    QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器已启动"));
+
+    const qint64 redisPid = redis->serverPid();
+    QVERIFY(processAlive(redisPid));
+    p.close();
+    QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器未启动"));
+    QTRY_VERIFY(!processAlive(redisPid));
+    QVERIFY(!redis->ping());
+    // The SIP server and Redis were killed: two abnormal ends.
+    QTRY_COMPARE(p.text().count(kCrash), 2);
+}
+
+void tst_SipServerSetup::disabledServicesAreNotStarted()
+{
+    Services s;
+    s.mysql = false;
+    s.redis = false;
+    configure(s);
+    Panel p(QStringLiteral("out sip-up\\n"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    QTest::qWait(300);
+    QCOMPARE(p.text().count(kStart), 1);
+    QVERIFY(!p.text().contains(QStringLiteral("mysql-ok")));
+    QVERIFY(!redis->ping());
+}
+
+void tst_SipServerSetup::refusalStillStartsServices()
+{
+    Services s;
+    s.redis = false;
+    s.mysqlArgs = QStringLiteral("out mysql-ok\\n");
+    configure(s);
+    Panel p(QStringLiteral("out sip-up\\n forever"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("sip-up")));
+    QTRY_COMPARE(p.text().count(kEnd), 1);   // the MySQL command ended by itself
+
+    ModalBoxCloser closer;
+    p.start();
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("提示"));
+    QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
+    QTRY_COMPARE(p.text().count(QStringLiteral("mysql-ok")), 2);
+    QCOMPARE(p.text().count(kStart), 1);
+    p.close();
+}
+
+void tst_SipServerSetup::oneConsoleOneCounter()
+{
+    Services s;
+    s.redis = false;
+    s.mysqlArgs = QStringLiteral("out m1\\n sleep 300 out m2\\n");
+    configure(s);
+    // Records: s1 (sip), m1 (mysql), s2, m2, s3: limit 4 clears at s3.
+    Panel p(QStringLiteral("out s1\\n sleep 150 sleep 0 out s2\\n sleep 300 out s3\\n"), 4);
+    p.start();
+    QTRY_VERIFY_WITH_TIMEOUT(p.text().contains(QStringLiteral("s3")), 5000);
+    QTRY_COMPARE(p.text().count(kEnd), 2);
+    const QString text = p.text();
+    QVERIFY2(!text.contains(QStringLiteral("s1")) && !text.contains(QStringLiteral("m1")), qPrintable(text));
+}
+
+void tst_SipServerSetup::emptyParamStartsWithoutArguments()
+{
+    Services s;
+    s.mysql = false;
+    s.redis = false;
+    configure(s);
+    Panel p(QString());
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("noargs")));
+}
+
+void tst_SipServerSetup::dropOnConsoleReachesPanel()
+{
+    configure({});
+    QTemporaryDir scratch;
+    Panel p(QStringLiteral("x"));
+    p.widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.widget.get()));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(scratch.path())});
+    QWidget *target = p.console->viewport();
+    const QPoint pos = target->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    QCOMPARE(p.workDir->text(), scratch.path());
+    QCOMPARE(p.param->text(), QStringLiteral("x"));
+}
+
+void tst_SipServerSetup::destructionLeavesNoProcess()
+{
+    Services s;
+    s.mysqlArgs = QStringLiteral("pid grandchild forever");
+    configure(s);
+    auto p = std::make_unique<Panel>(QStringLiteral("out sip- pid forever"));
+    p->start();
+    QTRY_VERIFY(p->text().contains(QStringLiteral("grandchild=")));
+    QTRY_VERIFY(p->text().count(QStringLiteral("pid=")) == 2);
+    QTRY_VERIFY_WITH_TIMEOUT(redis->ping(), 10000);
+    QList<qint64> pids;
+    const QString text = p->text();
+    for (int at = text.indexOf(QStringLiteral("pid=")); at >= 0; at = text.indexOf(QStringLiteral("pid="), at + 1))
+        pids << numberAfter(text.mid(at), QStringLiteral("pid"));
+    pids << numberAfter(text, QStringLiteral("grandchild")) << redis->serverPid();
+    QCOMPARE(pids.size(), 4);
+    for (qint64 pid : pids)
+        QVERIFY(processAlive(pid));
+    p.reset();
+    for (qint64 pid : pids)
+        QTRY_VERIFY(!processAlive(pid));
+}
+
+QTEST_MAIN(tst_SipServerSetup)
+#include "tst_sipserversetup.moc"
