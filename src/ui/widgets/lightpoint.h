@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class QTimer;
+
+// Round status lamp: a disc fading from an opaque centre to a transparent
+// rim, whose middle rings breathe a little with every paint.
+class LightPoint : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(LightPoint)
+    Q_PROPERTY(int step READ getStep WRITE setStep)
+    Q_PROPERTY(int interval READ getInterval WRITE setInterval)
+    Q_PROPERTY(QColor bgColor READ getBgColor WRITE setBgColor)
+
+public:
+    explicit LightPoint(QWidget *parent = nullptr);
+    ~LightPoint() override;
+
+    int getStep() const { return step; }
+    int getInterval() const { return interval; }
+    QColor getBgColor() const { return bgColor; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+public slots:
+    void setStep(int step);
+    void setInterval(int interval);
+    void setBgColor(const QColor &bgColor);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void advancePulse();
+
+    int step = 10;
+    int interval = 100;
+    QColor bgColor = QColor(255, 0, 0);
+    QTimer *timer = nullptr;
+    int offset = 0;
+    bool rising = true;
+};

@@ -1,0 +1,62 @@
+#include "ui/widgets/searchpanel.h"
+
+#include "ui/widgets/clineedit.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+
+SearchPanel::SearchPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *layout = new QHBoxLayout;
+    setLayout(layout);
+
+    captionLabel = new QLabel(QStringLiteral("搜索内容: "));
+    searchEdit = new CLineEdit;
+    searchEdit->setPlaceholderText(QStringLiteral("请输入搜索的内容"));
+    caseBox = new QCheckBox(QStringLiteral("大小写"));
+    previousButton = new QPushButton(QStringLiteral("上一个"));
+    nextButton = new QPushButton(QStringLiteral("下一个"));
+    allButton = new QPushButton(QStringLiteral("搜索所有"));
+    clearButton = new QPushButton(QStringLiteral("清除高亮"));
+    // Nothing counts the hits; the label only keeps its place in the bar.
+    countLabel = new QLabel(QStringLiteral("共0个"));
+
+    layout->addWidget(captionLabel);
+    layout->addWidget(searchEdit);
+    layout->addWidget(caseBox);
+    layout->addWidget(previousButton);
+    layout->addWidget(nextButton);
+    layout->addWidget(allButton);
+    layout->addWidget(clearButton);
+    layout->addWidget(countLabel);
+
+    connect(previousButton, &QPushButton::clicked, this, &SearchPanel::requestPrevious);
+    connect(nextButton, &QPushButton::clicked, this, &SearchPanel::requestNext);
+    connect(allButton, &QPushButton::clicked, this, &SearchPanel::requestAll);
+    // Clearing needs no text, so it works with an empty field too.
+    connect(clearButton, &QPushButton::clicked, this, &SearchPanel::clear);
+}
+
+void SearchPanel::requestNext()
+{
+    const QString txt = searchEdit->text();
+    if (!txt.isEmpty())
+        emit next(txt, caseBox->isChecked());
+}
+
+void SearchPanel::requestPrevious()
+{
+    const QString txt = searchEdit->text();
+    if (!txt.isEmpty())
+        emit previous(txt, caseBox->isChecked());
+}
+
+void SearchPanel::requestAll()
+{
+    const QString txt = searchEdit->text();
+    if (!txt.isEmpty())
+        emit all(txt, caseBox->isChecked());
+}
