@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QMutex>
+#include <QQueue>
+#include <QString>
+#include <QThread>
+#include <QWaitCondition>
+
+// Prepares the SIP server's database off the GUI thread. Tasks:
+//   0 open the connection   -> execTip(1, 4)
+//   1 run the clean script  -> execTip(2, 4)
+//   2 run the init script   -> execTip(3, 4)
+//   3 run the update script -> execTip(4, 4)
+// A task that fails emits signalError(text) instead of its notice.
+//
+// One long-lived worker thread runs every task of this object, in the order
+// they were started, one at a time. The owner picks a task with setTask() and
+// start() queues it; the worker is launched by the first start(). Because the
+// same thread opens, uses and closes the connection, and a request is queued
+// rather than dropped while the previous task is finishing, the owner may
+// start the next task straight from the slot that receives the previous
+// notice. Signals are emitted on the worker; receivers living on the GUI
+// thread get them queued, in task order.
+//
+// Destruction drops the tasks not begun yet, lets a running one finish
+// (without reporting: its owner is going away), closes the connection on the
+// worker and joins it, so objects can be created and destroyed one after
+// another in one process. setTask(), start() and the destructor belong to the
+// owner's thread.
+class SqlProcessThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit SqlProcessThread(QObject *parent = nullptr);
+    ~SqlProcessThread() override;
+
+    // 0 to 3; anything else (compared as unsigned, so negatives too) is 0.
+    void setTask(int value);
+    int task() const { return m_task; }
+
+    // Result of the last task 0: empty after a successful connection.
+    QString lastError() const;
+
+public slots:
+    // Queues the task set now; never lost, whatever the worker is doing.
+    // Hides QThread::start on purpose: the thread itself starts only once.
+    void start(QThread::Priority priority = QThread::InheritPriority);
+
+signals:
+    void signalError(QString txt);
+    void execTip(int index, int total);
+
+protected:
+    void run() override;
+
+private:
+    Q_DISABLE_COPY(SqlProcessThread)
+
+    void perform(int task);
+    void report(const QString &error, int index);
+
+    int m_task = 0;             // owner's thread only
+
+    mutable QMutex mutex;       // guards the members below
+    QWaitCondition wake;
+    QQueue<int> pending;
+    bool stopping = false;
+    QString m_lastError;
+};
