@@ -5,7 +5,8 @@
 //   sleep MS     sleep MS milliseconds
 //   exit CODE    exit with CODE
 //   crash        die from SIGSEGV (abort on Windows)
-//   pid          print "pid=<pid>\n" on stdout
+//   pid          print "<label>pid=<pid>\n" on stdout
+//   label TEXT   the label printed before "pid=" from now on (default none)
 //   cwd          print "cwd=<dir>\n" on stdout
 //   args         print "argc=<n>\n" and "arg[<i>]=<a>\n" for every argument after "args"
 //   grandchild   start a child of its own that sleeps forever; print "grandchild=<pid>\n"
@@ -96,6 +97,7 @@ int main(int argc, char **argv)
         writeAll(stdout, "noargs\n");
         return 0;
     }
+    std::string label;
     for (int i = 1; i < argc; ++i) {
         const std::string cmd = argv[i];
         const char *arg = i + 1 < argc ? argv[i + 1] : "";
@@ -117,8 +119,11 @@ int main(int argc, char **argv)
             std::signal(SIGSEGV, SIG_DFL);
             std::raise(SIGSEGV);
 #endif
+        } else if (cmd == "label") {
+            label = arg;
+            ++i;
         } else if (cmd == "pid") {
-            writeAll(stdout, "pid=" + std::to_string(getpid()) + "\n");
+            writeAll(stdout, label + "pid=" + std::to_string(getpid()) + "\n");
         } else if (cmd == "cwd") {
             char buf[4096] = {};
             if (getcwd(buf, sizeof buf))

@@ -120,7 +120,7 @@ void tst_ServerConsole::recordLimit()
 
 void tst_ServerConsole::bannersNeverClear()
 {
-    ConsoleProbe panel(1);
+    ConsoleProbe panel(2);
     panel.appendOutputRecord("kept", ConsoleProbe::Decoding::SystemCodec);
     for (int i = 0; i < 30; ++i) {
         panel.appendStartBanner();
@@ -129,9 +129,12 @@ void tst_ServerConsole::bannersNeverClear()
     }
     QVERIFY(panel.text().contains(QStringLiteral("kept")));
     QCOMPARE(panel.text().count(QStringLiteral("程序启动--")), 30);
-    // The next record is only the second since the last clear: still kept.
+    // The next record is only the second since the last clear: still kept;
+    // the third passes the limit.
     panel.appendOutputRecord("second", ConsoleProbe::Decoding::SystemCodec);
     QVERIFY(panel.text().contains(QStringLiteral("kept")));
+    panel.appendOutputRecord("third", ConsoleProbe::Decoding::SystemCodec);
+    QVERIFY(!panel.text().contains(QStringLiteral("kept")));
 }
 
 void tst_ServerConsole::errorOutputIsEscapedOnOneLine()
@@ -198,12 +201,13 @@ void tst_ServerConsole::banners_data()
     QTest::addColumn<QString>("color");
     QTest::addColumn<bool>("separator");
 
+    // The banners carry two leading blanks, which rich text shows as one.
     const QString dashes(50, QLatin1Char('-'));
-    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << "green" << false;
-    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << "red" << true;
+    QTest::newRow("start") << 0 << QStringLiteral(" 程序启动") + dashes << "green" << false;
+    QTest::newRow("failed start") << 1 << QStringLiteral(" 程序启动失败") + dashes << "red" << true;
     QTest::newRow("crashed error") << 2 << QString() << QString() << true;
-    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << "red" << true;
-    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << "green" << true;
+    QTest::newRow("crash exit") << 3 << QStringLiteral(" 程序异常终止") + dashes << "red" << true;
+    QTest::newRow("normal exit") << 4 << QStringLiteral(" 程序结束") + dashes << "green" << true;
 }
 
 void tst_ServerConsole::banners()

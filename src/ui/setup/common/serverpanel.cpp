@@ -170,7 +170,13 @@ QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
         const int zero = bytes.indexOf('\0');
         return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
     }
+#if defined(Q_OS_WIN)
     QTextCodec *pTextCodec = QTextCodec::codecForName("System");
+#else
+    // Only Windows registers a codec under the name "System"; elsewhere the
+    // local 8-bit encoding is the locale's.
+    QTextCodec *pTextCodec = QTextCodec::codecForLocale();
+#endif
     if (pTextCodec == nullptr)
         qt_assert("pTextCodec != nullptr", texts.sourcePath, __LINE__);
     return pTextCodec->toUnicode(bytes);

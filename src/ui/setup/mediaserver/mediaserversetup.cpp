@@ -2,6 +2,7 @@
 
 #include "setting/setupconfig.h"
 #include "ui/setup/common/serverprocess.h"
+#include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"
 
 #include <QPushButton>
