@@ -85,6 +85,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     pathLayout->addWidget(pathLabel, 0, 0);
     pathLayout->addWidget(pathOpenButton, 0, 1);
     pathLayout->addWidget(pathField, 1, 0, 1, 2);
+    pathLayout->setColumnStretch(0, 1);
 
     workDirLayout = new QGridLayout;
     workDirLabel = new QLabel(QStringLiteral("工作路径："));
@@ -94,6 +95,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     workDirLayout->addWidget(workDirLabel, 0, 2);
     workDirLayout->addWidget(workDirOpenButton, 0, 3);
     workDirLayout->addWidget(workDirField, 1, 2, 1, 2);
+    workDirLayout->setColumnStretch(2, 1);
 
     paramLayout = new QGridLayout;
     paramLabel = new QLabel(QStringLiteral("服务器参数："));
@@ -110,6 +112,9 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     console = new CTextBrowser;
     console->setObjectName(QStringLiteral("ServerConsole"));
     console->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    // A read-only console has nothing to undo; the undo stack would only
+    // keep a copy of every record until the next clear.
+    console->setUndoRedoEnabled(false);
     searchPanel = new SearchPanel;
     searchPanel->hide();
 
