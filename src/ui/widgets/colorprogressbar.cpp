@@ -195,7 +195,8 @@ void ColorProgressBar::paintEvent(QPaintEvent *)
     painter.save();
     painter.setPen(Qt::NoPen);
     if (barStyle == 1) {
-        // Runs along the fill's diagonal and so stretches as it grows.
+        // Ends at the fill's (width, height), not its corner, so the colours
+        // stretch as the fill grows rather than being revealed.
         QLinearGradient gradient(fill.x(), fill.y(), fill.width(), fill.height());
         for (const QGradientStop &stop : gradientStops)
             gradient.setColorAt(stop.first, stop.second);
