@@ -37,7 +37,10 @@ void searchPrevious(QTextEdit *console, const QString &txt, bool caseSensitively
 void searchAll(QTextEdit *console, SearchHighLight *highlighter, const QString &txt)
 {
     // Marking is always case-sensitive and txt is a regular expression.
-    highlighter->setDocument(console->document());
+    // Re-attaching to the same document would first strip every mark and
+    // re-lay out the whole console for nothing.
+    if (highlighter->document() != console->document())
+        highlighter->setDocument(console->document());
     highlighter->setSearchText(txt);
 }
 

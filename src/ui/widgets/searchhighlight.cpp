@@ -1,5 +1,8 @@
 #include "ui/widgets/searchhighlight.h"
 
+#include <QTextBlock>
+#include <QTextDocument>
+
 SearchHighLight::SearchHighLight(QTextDocument *parent)
     : QSyntaxHighlighter(parent)
 {
@@ -9,19 +12,57 @@ SearchHighLight::SearchHighLight(QTextDocument *parent)
 void SearchHighLight::setSearchText(const QString &txt)
 {
     pattern = QRegularExpression(txt);
+    remarkDocument();
+    // Finds every block already marked, so it costs no re-layout; it also
+    // settles the re-highlight an attach schedules, which would otherwise
+    // hold back the marking of lines appended before the event loop runs.
     rehighlight();
+}
+
+QVector<QTextLayout::FormatRange> SearchHighLight::marks(const QString &text) const
+{
+    QVector<QTextLayout::FormatRange> ranges;
+    // An empty pattern would only yield empty matches, and an invalid one
+    // none at all (with a warning per block): skip both early.
+    if (pattern.pattern().isEmpty() || !pattern.isValid())
+        return ranges;
+    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        if (match.capturedLength() > 0)
+            ranges.append({match.capturedStart(), match.capturedLength(), format});
+    }
+    return ranges;
 }
 
 void SearchHighLight::highlightBlock(const QString &text)
 {
-    // An empty pattern would only yield empty matches, and an invalid one
-    // none at all (with a warning per block): skip both early. Returning
-    // without setFormat still drops the marks of an earlier pattern.
-    if (pattern.pattern().isEmpty() || !pattern.isValid())
+    // Returning without setFormat still drops the marks of an earlier pattern.
+    for (const QTextLayout::FormatRange &range : marks(text))
+        setFormat(range.start, range.length, range.format);
+}
+
+// Does what rehighlight() does, but tells the document about the changed
+// span once: rehighlight() marks every changed block dirty on its own, and
+// each of those re-lays out the rest of the console, which made marking a
+// full console take minutes instead of milliseconds.
+void SearchHighLight::remarkDocument()
+{
+    QTextDocument *doc = document();
+    if (!doc)
         return;
-    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        setFormat(match.capturedStart(), match.capturedLength(), format);
+    int from = -1;
+    int to = -1;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        QTextLayout *layout = block.layout();
+        const QVector<QTextLayout::FormatRange> ranges = marks(block.text());
+        if (ranges == layout->formats())
+            continue;
+        layout->setFormats(ranges);
+        if (from < 0)
+            from = block.position();
+        to = block.position() + block.length();
     }
+    if (from >= 0)
+        doc->markContentsDirty(from, to - from);
 }

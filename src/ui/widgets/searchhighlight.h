@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+#include <QTextLayout>
+#include <QVector>
 
 // Marks every match of a regular expression with a green background. Stays
 // on its document until detached, so text appended later is marked as well.
@@ -20,6 +22,9 @@ protected:
     void highlightBlock(const QString &text) override;
 
 private:
+    QVector<QTextLayout::FormatRange> marks(const QString &text) const;
+    void remarkDocument();
+
     QRegularExpression pattern;
     QTextCharFormat format;
 };
