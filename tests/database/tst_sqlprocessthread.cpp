@@ -532,6 +532,40 @@ private slots:
         QVERIFY(rec.allOnGuiThread);
     }
 
+    void requestWhileBusyIsKept()
+    {
+        DbFixture fx;
+        REQUIRE_DB(fx);
+        const QString lock = fx.database();
+        TempAppDir app;
+        writeScripts(app, QStringLiteral("DO GET_LOCK('%1', 120); DO RELEASE_LOCK('%1');").arg(lock).toUtf8(),
+                     "DO 0;", "DO 0;");
+        app.writeIni(fx.mysqlIni());
+        app.initialize();
+
+        LockHolder holder(lock);
+        QVERIFY(holder.waitHeld());
+        SqlProcessThread worker;
+        Recorder rec(&worker);
+        // The clean script is queued behind the connection and cannot end
+        // before the lock is released, so when the first notice arrives the
+        // worker is surely busy, and the init script is requested right then.
+        connect(&worker, &SqlProcessThread::execTip, &rec, [&worker](int index, int) {
+            if (index == 1) {
+                worker.setTask(2);
+                worker.start(QThread::InheritPriority);
+            }
+        });
+        for (int task : {0, 1}) {
+            worker.setTask(task);
+            worker.start(QThread::InheritPriority);
+        }
+        QVERIFY(rec.waitFor(1));
+        holder.release();
+        QVERIFY(rec.waitFor(3));
+        QCOMPARE(rec.reports, QStringList({tip(1), tip(2), tip(3)}));
+    }
+
     void destroyWhileScriptRuns()
     {
         DbFixture fx;
