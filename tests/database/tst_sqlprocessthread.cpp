@@ -501,37 +501,6 @@ private slots:
         QCOMPARE(fx.column(QStringLiteral("SELECT COUNT(DISTINCT label) FROM t")), QStringList({"1"}));
     }
 
-    void nextTaskFromNoticeSlot()
-    {
-        DbFixture fx;
-        REQUIRE_DB(fx);
-        TempAppDir app;
-        writeScripts(app, "DO 0;", "DO 0;", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
-
-        SqlProcessThread worker;
-        Recorder rec(&worker);
-        // As the SIP panel does it: the next step is requested from the slot
-        // that receives a notice, often while the worker is still finishing.
-        connect(&worker, &SqlProcessThread::execTip, &rec, [&worker](int index, int) {
-            if (index < 4) {
-                worker.setTask(index);
-                worker.start(QThread::InheritPriority);
-            }
-        });
-        const int rounds = 20;
-        QStringList expected;
-        for (int round = 0; round < rounds; ++round) {
-            worker.setTask(0);
-            worker.start(QThread::InheritPriority);
-            expected << tip(1) << tip(2) << tip(3) << tip(4);
-            QVERIFY2(rec.waitFor(expected.size()), qPrintable(rec.reports.join(QLatin1Char(','))));
-        }
-        QCOMPARE(rec.reports, expected);
-        QVERIFY(rec.allOnGuiThread);
-    }
-
     void requestWhileBusyIsKept()
     {
         DbFixture fx;
