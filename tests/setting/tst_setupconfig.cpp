@@ -450,22 +450,18 @@ void TestSetupConfig::saveWritesOnlyItsOwnKeys()
 
     // The saved record is taken over whole, record limit included; nothing
     // else is re-read from the file.
-    if (which == QLatin1String("media")) {
-        const ServerParam m = config()->mediaServerParam();
-        QCOMPARE(m.programPath, p.programPath);
-        QCOMPARE(m.workPath, p.workPath);
-        QCOMPARE(m.param, p.param);
-        QCOMPARE(m.recordCount, 77);
-        QCOMPARE(config()->sipServerParam().recordCount, 10000);
-    } else if (which == QLatin1String("sip")) {
-        const ServerParam s = config()->sipServerParam();
-        QCOMPARE(s.programPath, p.programPath);
-        QCOMPARE(s.workPath, p.workPath);
-        QCOMPARE(s.param, p.param);
-        QCOMPARE(s.recordCount, 77);
-        QCOMPARE(config()->mediaServerParam().recordCount, 10000);
-    } else {
+    if (which == QLatin1String("font")) {
         QCOMPARE(config()->fontSize(), 33);
+    } else {
+        const bool media = which == QLatin1String("media");
+        const ServerParam saved = media ? config()->mediaServerParam() : config()->sipServerParam();
+        const ServerParam other = media ? config()->sipServerParam() : config()->mediaServerParam();
+        QCOMPARE(saved.programPath, p.programPath);
+        QCOMPARE(saved.workPath, p.workPath);
+        QCOMPARE(saved.param, p.param);
+        QCOMPARE(saved.recordCount, 77);
+        QCOMPARE(other.recordCount, 10000);
+        QCOMPARE(config()->fontSize(), 12);
     }
     QCOMPARE(config()->waitProcess(), 4);
 }
