@@ -7,7 +7,7 @@ PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-mysql
     mariadb-server mariadb-client redis-server
-    xvfb xauth x11-utils imagemagick fonts-wqy-microhei
+    xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
     procps psmisc
 )
 

@@ -83,6 +83,11 @@ void MainWidget::initUi()
     quitButton->setObjectName(QStringLiteral("QuitButton"));
 
     auto *fontBarLayout = new QHBoxLayout;
+    // The window's own layout has no margins so the panels get every pixel;
+    // the bar alone is inset, or the quit button would sit in the very
+    // corner of a maximised window.
+    fontBarLayout->setContentsMargins(8, 2, 8, 6);
+    fontBarLayout->setSpacing(8);
     fontBarLayout->addWidget(fontLabel);
     fontBarLayout->addWidget(fontSlider);
     fontBarLayout->addWidget(sizeLabel);
