@@ -99,6 +99,12 @@ report_ok() {
 # 1. The private instance runs already.
 pid=$(private_pid)
 if [ -n "$pid" ]; then
+    running_port=$(awk '/^\[/ { inside = ($0 == "[mysqld]"); next } inside && $1 == "port" { print $3; exit }' "$CNF" 2>/dev/null)
+    if [ -n "$running_port" ] && [ "$running_port" != "$PORT" ]; then
+        say "错误 / error: the private MariaDB instance (pid $pid) runs on port $running_port, not $PORT."
+        say "Stop it with $DEMO_DIR/mysql-stop.sh, then start again."
+        exit 1
+    fi
     say "私有 MariaDB 实例已在运行 / the private MariaDB instance is already running (pid $pid, port $PORT)"
     if ! demo_login_ok; then
         say "创建演示数据库和用户 / creating the demo database and user"
@@ -178,19 +184,16 @@ EOF
 
 if [ ! -d "$DATA/mysql" ]; then
     say "首次使用: 初始化数据目录 / first use: creating the data folder $DATA"
-    EXTRA=$(mktemp) || exit 1
-    printf '%s\n' "$ACCOUNT_SQL" >"$EXTRA"
-    [ "$RUN_AS" = mysql ] && chown mysql "$EXTRA"
     set -- --defaults-file="$CNF" --auth-root-authentication-method=socket \
-        --auth-root-socket-user="$(admin_user)" --skip-test-db --extra-file="$EXTRA"
+        --auth-root-socket-user="$(admin_user)" --skip-test-db
     [ -n "$RUN_AS" ] && set -- "$@" --user="$RUN_AS"
     if ! "$INSTALL_DB" "$@" >"$BASE/install.log" 2>&1; then
-        rm -f "$EXTRA"
-        say "错误 / error: initialising the data folder failed; last lines of $BASE/install.log:"
-        tail -n 15 "$BASE/install.log" | while IFS= read -r line; do say "    $line"; done
+        say "错误 / error: initialising the data folder failed; last lines of $ERRLOG:"
+        tail -n 10 "$ERRLOG" | while IFS= read -r line; do say "    $line"; done
+        say "(details in $BASE/install.log)"
+        rm -rf "$DATA"
         exit 1
     fi
-    rm -f "$EXTRA"
     say "数据目录已创建 / data folder created"
 fi
 

@@ -77,7 +77,11 @@ bool probeMysql(const standin::Endpoint &endpoint, std::string &detail)
         return false;
     }
     const size_t end = packet.find('\0', 5);
-    detail = "server " + packet.substr(5, end == std::string::npos ? std::string::npos : end - 5);
+    std::string version = packet.substr(5, end == std::string::npos ? std::string::npos : end - 5);
+    // MariaDB announces itself as "5.5.5-<version>" to old clients.
+    if (version.compare(0, 6, "5.5.5-") == 0)
+        version.erase(0, 6);
+    detail = "server " + version;
     return true;
 }
 
@@ -124,7 +128,7 @@ struct Dependency
         if (up && (state != 1 || verbose))
             logLine('I', "depend", "%s at %s reachable (%s)", name, endpoint.text().c_str(), detail.c_str());
         else if (!up && state != 0)
-            logLine('W', "depend", "%s at %s not reachable (%s); retrying every 10 s", name, endpoint.text().c_str(), detail.c_str());
+            logLine('W', "depend", "%s at %s not reachable (%s); checking again in about 10 s", name, endpoint.text().c_str(), detail.c_str());
         state = up ? 1 : 0;
     }
 
@@ -268,11 +272,13 @@ int main(int argc, char **argv)
         } else if (random.chance(4)) {
             logLine('W', "sip", "REGISTER from 34020000001320000099@192.168.1.99:5060 rejected: 403 Forbidden (wrong password)");
         }
-        // Dependencies every 10 s or so; changes are reported at once.
-        if (cycle % 4 == 0) {
+        // Dependencies: every 10 s or so while down; while up, Redis as
+        // often and MySQL every minute or so (each probe that ends before
+        // logging in leaves an "aborted connection" note in the server's log).
+        if (cycle % 4 == 0 && (mysql.state != 1 || cycle % 24 == 0))
             mysql.check(false);
+        if (cycle % 4 == 0)
             redis.check(false);
-        }
 
         int online = 0;
         int channels = 0;
