@@ -148,7 +148,7 @@ if [ -z "$MARIADBD" ] || [ -z "$INSTALL_DB" ]; then
     exit 1
 fi
 umask 022
-mkdir -p "$DATA" "$RUN" && touch "$ERRLOG" || { say "错误 / error: cannot create $BASE"; exit 1; }
+mkdir -p "$DATA" "$RUN" "$BASE/tmp" && touch "$ERRLOG" || { say "错误 / error: cannot create $BASE"; exit 1; }
 rm -f "$PIDFILE"
 
 # mariadbd refuses to run as root unless told which user to be. As root it
@@ -173,6 +173,8 @@ datadir = "$DATA"
 socket = "$SOCK"
 pid-file = "$PIDFILE"
 log-error = "$ERRLOG"
+# Not the caller's TMPDIR, which the server's account may not be allowed to use.
+tmpdir = "$BASE/tmp"
 port = $PORT
 bind-address = 127.0.0.1
 character-set-server = utf8mb4
