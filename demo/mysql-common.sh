@@ -2,18 +2,33 @@
 # Sourced, not run. POSIX sh. Expects DEMO_DIR (the demo folder) to be set.
 
 INI="$DEMO_DIR/config/SetupConfig.ini"
-BASE="$DEMO_DIR/mysql"          # the private instance: my.cnf, data/, run/, logs
+BASE_REAL="$DEMO_DIR/mysql"     # the private instance: my.cnf, data/, run/, tmp/, logs
+BASE=$BASE_REAL
+# mariadb-install-db mishandles paths with blanks, and unix socket paths are
+# limited to about 107 bytes: such a folder is reached through a short link.
+case "$BASE_REAL" in
+    *[!A-Za-z0-9_./-]*) BASE= ;;
+esac
+if [ -z "$BASE" ] || [ "${#BASE_REAL}" -gt 70 ]; then
+    BASE="/tmp/tessarin-demo-mysql-$(printf '%s' "$BASE_REAL" | cksum | cut -d' ' -f1)"
+fi
 DATA="$BASE/data"
 RUN="$BASE/run"
 CNF="$BASE/my.cnf"
 ERRLOG="$BASE/mariadbd.err"
 PIDFILE="$RUN/mariadbd.pid"
 SOCK="$RUN/mysqld.sock"
-# Unix socket paths are limited to about 107 bytes; use a short one if the
-# demo folder lies deep.
-if [ "${#SOCK}" -gt 100 ]; then
-    SOCK="/tmp/tessarin-demo-mysql-$(printf '%s' "$BASE" | cksum | cut -d' ' -f1).sock"
-fi
+
+# Creates the instance folder (and its short link where one is used).
+prepare_base() {
+    mkdir -p "$BASE_REAL" || return 1
+    [ "$BASE" = "$BASE_REAL" ] && return 0
+    if [ -e "$BASE" ] && [ ! -L "$BASE" ]; then
+        say "错误 / error: $BASE exists and is not a link; remove it"
+        return 1
+    fi
+    ln -sfn "$BASE_REAL" "$BASE"
+}
 
 say() {
     # One line per write, straight to the launcher's console.

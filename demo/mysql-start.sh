@@ -148,7 +148,8 @@ if [ -z "$MARIADBD" ] || [ -z "$INSTALL_DB" ]; then
     exit 1
 fi
 umask 022
-mkdir -p "$DATA" "$RUN" "$BASE/tmp" && touch "$ERRLOG" || { say "错误 / error: cannot create $BASE"; exit 1; }
+prepare_base && mkdir -p "$DATA" "$RUN" "$BASE/tmp" && touch "$ERRLOG" \
+    || { say "错误 / error: cannot create $BASE_REAL"; exit 1; }
 rm -f "$PIDFILE"
 
 # mariadbd refuses to run as root unless told which user to be. As root it
@@ -156,7 +157,7 @@ rm -f "$PIDFILE"
 RUN_AS=
 if [ "$(id -u)" -eq 0 ]; then
     RUN_AS=root
-    if id mysql >/dev/null 2>&1 && chown -R mysql:mysql "$BASE" 2>/dev/null \
+    if id mysql >/dev/null 2>&1 && chown -R mysql:mysql "$BASE_REAL" 2>/dev/null \
         && runuser -u mysql -- sh -c 'test -w "$1" && test -w "$2" && test -r "$3"' sh "$DATA" "$RUN" "$BASE" 2>/dev/null; then
         RUN_AS=mysql
     fi
@@ -184,15 +185,17 @@ max_connections = 50
 EOF
 [ "$RUN_AS" = mysql ] && chown mysql:mysql "$CNF"
 
-if [ ! -d "$DATA/mysql" ]; then
-    say "首次使用: 初始化数据目录 / first use: creating the data folder $DATA"
+if [ ! -f "$DATA/mysql/user.frm" ]; then
+    say "首次使用: 初始化数据目录 / first use: creating the data folder $BASE_REAL/data"
+    # A folder left half-made by an interrupted first use is made again.
+    rm -rf "$DATA" && mkdir -p "$DATA" && { [ "$RUN_AS" != mysql ] || chown mysql:mysql "$DATA"; }
     set -- --defaults-file="$CNF" --auth-root-authentication-method=socket \
         --auth-root-socket-user="$(admin_user)" --skip-test-db
     [ -n "$RUN_AS" ] && set -- "$@" --user="$RUN_AS"
-    if ! "$INSTALL_DB" "$@" >"$BASE/install.log" 2>&1; then
+    if ! "$INSTALL_DB" "$@" >"$BASE/install.log" 2>&1 || [ ! -f "$DATA/mysql/user.frm" ]; then
         say "错误 / error: initialising the data folder failed; last lines of $ERRLOG:"
         tail -n 10 "$ERRLOG" | while IFS= read -r line; do say "    $line"; done
-        say "(details in $BASE/install.log)"
+        say "(details in $BASE_REAL/install.log)"
         rm -rf "$DATA"
         exit 1
     fi
@@ -229,7 +232,7 @@ while :; do
     [ $((waited % 5)) -eq 0 ] && say "等待 MariaDB 应答 / waiting for MariaDB to answer ($waited s)"
 done
 
-say "MariaDB 已启动 / MariaDB is up: pid $(cat "$PIDFILE" 2>/dev/null || echo "$child"), 127.0.0.1:$PORT, data $DATA"
+say "MariaDB 已启动 / MariaDB is up: pid $(cat "$PIDFILE" 2>/dev/null || echo "$child"), 127.0.0.1:$PORT, data $BASE_REAL/data"
 if ! demo_login_ok; then
     private_sql -e "$ACCOUNT_SQL" || { say "错误 / error: creating the demo database and user failed; see $ERRLOG"; exit 1; }
 fi

@@ -42,8 +42,8 @@ else
 fi
 
 if [ -n "$PURGE" ]; then
-    rm -rf "$BASE"
-    [ "${SOCK#/tmp/}" != "$SOCK" ] && rm -f "$SOCK"
-    say "已删除 / deleted $BASE"
+    rm -rf "$BASE_REAL"
+    [ "$BASE" != "$BASE_REAL" ] && [ -L "$BASE" ] && rm -f "$BASE"
+    say "已删除 / deleted $BASE_REAL"
 fi
 exit 0
