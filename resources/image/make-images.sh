@@ -26,3 +26,8 @@ convert 1.png -background none -gravity center -resize 106x128 -extent 128x128 \
   -define icon:auto-resize=128 PNG32:logo-128.png
 convert logo-128.png -define icon:auto-resize=128 -type TrueColorAlpha logo.ico
 rm -f logo-128.png
+# tessarin-128.png, 128 x 128: the emblem drawn at 1.9 times its size, the
+# desktop icon of Linux installations (share/icons/hicolor/128x128/apps).
+convert -size 128x128 xc:none \
+  -draw "translate 11.75,1.3 scale 1.9,1.9 fill '#1B9ACD' stroke '#0E5F80' stroke-width 2 path 'M 27.5,2 L 52,11 L 52,34 C 52,50 40,59 27.5,64 C 15,59 3,50 3,34 L 3,11 Z' stroke none fill white circle 27.5,31 27.5,15 fill '#0E5F80' circle 27.5,31 27.5,22 fill '#7FD3F5' circle 24,27 24,24" \
+  PNG32:tessarin-128.png
