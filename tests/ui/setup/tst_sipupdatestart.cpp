@@ -1,0 +1,289 @@
+#include "dbfixture.h"
+#include "testsupport.h"
+#include "ui/setup/sipserver/sipserversetup.h"
+#include "ui/widgets/colorprogressbar.h"
+#include "ui/widgets/ctextbrowser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+using TestSupport::DbFixture;
+using TestSupport::ModalBoxCloser;
+using TestSupport::testHelperPath;
+
+namespace {
+
+// Scripts of the test's own, so that every step has an effect to look at.
+const QByteArray kClean = "DROP TABLE IF EXISTS probe;";
+const QByteArray kInit = "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO probe VALUES ('init');";
+const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
+
+// Records every value the progress bar takes: the worker's notices reach
+// the panel as queued calls, so the bar is read as each one arrives (showing
+// what the previous notice set) and once more at the end.
+class BarWatcher : public QObject
+{
+public:
+    BarWatcher(QWidget *panel, ColorProgressBar *bar)
+        : bar(bar)
+    {
+        panel->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::MetaCall)
+            sample();
+        return false;
+    }
+    void sample()
+    {
+        const int v = qRound(bar->getValue());
+        if (values.isEmpty() || values.last() != v)
+            values << v;
+    }
+    QList<int> values;
+
+private:
+    ColorProgressBar *bar;
+};
+
+} // namespace
+
+class tst_SipUpdateStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void fullSequence();
+    void connectionFailureThenRetry();
+    void missingCleanScriptThenRetryKeepsConnection();
+    void failingStatementStopsSequence();
+    void closingDuringWaitStillUpdates();
+    void refusedWhileServerRuns();
+    void destroyedDuringRunningTask();
+
+private:
+    void configure(int waitTicks, const QString &password = QString());
+    void writeScript(const QString &name, const QByteArray &content);
+    QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
+    QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
+    ColorProgressBar *bar() const { return panel->findChild<ColorProgressBar *>(); }
+    QString consoleText() const { return panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"))->toPlainText(); }
+    void closeServer()
+    {
+        for (QPushButton *b : panel->findChildren<QPushButton *>()) {
+            if (b->text() == QStringLiteral("关闭"))
+                b->click();
+        }
+    }
+
+    std::unique_ptr<DbFixture> db;
+    std::unique_ptr<TestSupport::TempAppDir> appDir;
+    std::unique_ptr<SipServerSetup> panel;
+};
+
+void tst_SipUpdateStart::init()
+{
+    db.reset(new DbFixture);
+    if (!db->isReady())
+        QFAIL(qPrintable(db->failure()));
+    appDir.reset(new TestSupport::TempAppDir);
+    writeScript(QStringLiteral("clean.sql"), kClean);
+    writeScript(QStringLiteral("init.sql"), kInit);
+    writeScript(QStringLiteral("update.sql"), kUpdate);
+}
+
+void tst_SipUpdateStart::cleanup()
+{
+    panel.reset();
+    appDir.reset();
+    db.reset();
+}
+
+void tst_SipUpdateStart::writeScript(const QString &name, const QByteArray &content)
+{
+    QDir().mkpath(appDir->path() + QStringLiteral("/config/mysql"));
+    QFile f(appDir->path() + QStringLiteral("/config/mysql/") + name);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+void tst_SipUpdateStart::configure(int waitTicks, const QString &password)
+{
+    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
+    {
+        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
+        ini.setIniCodec("UTF-8");
+        ini.setValue(QStringLiteral("/Mysql/HostName"), DbFixture::host());
+        ini.setValue(QStringLiteral("/Mysql/DatabaseName"), db->database());
+        ini.setValue(QStringLiteral("/Mysql/UserName"), db->user());
+        ini.setValue(QStringLiteral("/Mysql/Password"), password.isNull() ? db->password() : password);
+        ini.setValue(QStringLiteral("/Time/WaitProcess"), waitTicks);
+        ini.setValue(QStringLiteral("/SetupMysql/State"), true);
+        ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
+        ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
+        ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), QStringLiteral("out mysql-started\\n"));
+        ini.setValue(QStringLiteral("/SetupRedisParam/State"), false);
+    }
+    appDir->initialize();
+    panel.reset(new SipServerSetup);
+    panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
+}
+
+void tst_SipUpdateStart::fullSequence()
+{
+    configure(2);
+    BarWatcher watcher(panel.get(), bar());
+    updateButton()->click();
+    QVERIFY(!bar()->isHidden());
+
+    QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
+    // The SIP server runs, but the update script waits for its ticks.
+    QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 6000);
+    watcher.sample();
+    QCOMPARE(watcher.values, (QList<int>{0, 25, 50, 75, 100}));
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+    QVERIFY(!bar()->isHidden());
+    // MySQL was asked to start at the beginning and again with the server.
+    QTRY_COMPARE(consoleText().count(QStringLiteral("mysql-started")), 2);
+
+    // After a completed sequence the next press starts from the connection.
+    closeServer();
+    QVERIFY(bar()->isHidden());
+    QTRY_VERIFY(consoleText().count(QStringLiteral("程序异常终止--")) >= 1);
+    QTest::qWait(100);
+    BarWatcher again(panel.get(), bar());
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 6000);
+    again.sample();
+    QCOMPARE(again.values, (QList<int>{0, 25, 50, 75, 100}));
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+}
+
+void tst_SipUpdateStart::connectionFailureThenRetry()
+{
+    // The account does not exist yet: the connection fails.
+    const QString user = db->database() + QStringLiteral("_late");
+    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
+    configure(1);
+    {
+        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("/Mysql/UserName"), user);
+        ini.setValue(QStringLiteral("/Mysql/Password"), QStringLiteral("late-pw"));
+    }
+    appDir->initialize();
+    panel.reset(new SipServerSetup);
+    panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
+
+    ModalBoxCloser closer;
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+    QVERIFY2(closer.lastText().startsWith(QStringLiteral("数据库打开失败： ")), qPrintable(closer.lastText()));
+    QVERIFY(closer.lastText().size() > QStringLiteral("数据库打开失败： ").size());
+    QCOMPARE(qRound(bar()->getValue()), 0);
+    QVERIFY(!bar()->isHidden());
+    QVERIFY(!consoleText().contains(QStringLiteral("sip-up")));
+
+    QVERIFY2(db->createUser(user, QStringLiteral("late-pw")), qPrintable(db->lastError()));
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
+    QCOMPARE(closer.count(), 1);
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+}
+
+void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
+{
+    QFile::remove(appDir->path() + QStringLiteral("/config/mysql/clean.sql"));
+    configure(1);
+    ModalBoxCloser closer;
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+    QCOMPARE(closer.lastText(), QStringLiteral("打不开") + appDir->path() + QStringLiteral("/config/mysql/clean.sql"));
+    QCOMPARE(qRound(bar()->getValue()), 25);
+    const QStringList connections = db->connectionIds(db->user());
+    QCOMPARE(connections.size(), 1);
+
+    writeScript(QStringLiteral("clean.sql"), kClean);
+    BarWatcher watcher(panel.get(), bar());
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
+    watcher.sample();
+    // The retry resumes at the clean step on the connection opened before.
+    QCOMPARE(watcher.values, (QList<int>{0, 50, 75, 100}));
+    QCOMPARE(db->connectionIds(db->user()), connections);
+}
+
+void tst_SipUpdateStart::failingStatementStopsSequence()
+{
+    writeScript(QStringLiteral("init.sql"),
+                "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO no_such_table VALUES (1);\n"
+                "INSERT INTO probe VALUES ('after');");
+    configure(1);
+    ModalBoxCloser closer;
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+    QVERIFY2(closer.lastText().startsWith(QStringLiteral("执行脚本失败： ") + appDir->path()
+                                          + QStringLiteral("/config/mysql/init.sql\n")),
+             qPrintable(closer.lastText()));
+    QCOMPARE(qRound(bar()->getValue()), 50);
+    QTest::qWait(300);
+    QVERIFY(!consoleText().contains(QStringLiteral("sip-up")));
+    QCOMPARE(probeRows(), QStringList());
+}
+
+void tst_SipUpdateStart::closingDuringWaitStillUpdates()
+{
+    configure(2);
+    updateButton()->click();
+    QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
+    QCOMPARE(qRound(bar()->getValue()), 75);
+    closeServer();
+    QVERIFY(bar()->isHidden());
+    QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
+    QTRY_COMPARE_WITH_TIMEOUT(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}), 6000);
+    QTRY_COMPARE(qRound(bar()->getValue()), 100);
+    QVERIFY(bar()->isHidden());
+}
+
+void tst_SipUpdateStart::refusedWhileServerRuns()
+{
+    configure(1);
+    for (QPushButton *b : panel->findChildren<QPushButton *>()) {
+        if (b->text() == QStringLiteral("启动"))
+            b->click();
+    }
+    QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
+    ModalBoxCloser closer;
+    updateButton()->click();
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("提示"));
+    QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
+    QVERIFY(bar()->isHidden());
+    QTest::qWait(300);
+    QVERIFY(db->column(QStringLiteral("SHOW TABLES")).isEmpty());
+}
+
+void tst_SipUpdateStart::destroyedDuringRunningTask()
+{
+    writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(1);");
+    configure(1);
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 25, 10000);
+    QTest::qWait(200);   // the clean script is sleeping on the server now
+    panel.reset();       // waits for it, then ends the worker and its connection
+    QTRY_VERIFY(db->connectionIds(db->user()).isEmpty());
+}
+
+QTEST_MAIN(tst_SipUpdateStart)
+#include "tst_sipupdatestart.moc"
