@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the launcher and starts it from the
-# ready-to-run folder build/launcher/ (README command 1).
+# Installs what is missing, builds the launcher and starts it from the demo
+# installation build/demo/ (README command 1): the launcher beside its config/
+# tree, with settings that point at our stand-in media and SIP servers, a
+# private (or the local) MariaDB and a foreground Redis, so every button does
+# real work. The product's own ready folder is build/launcher/.
 #
 # With a reachable display ($DISPLAY) the launcher simply opens there. Without
 # one (a headless machine, a container, an ssh session) it is started on a
@@ -17,11 +20,15 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 SCREEN=${SCREEN:-1280x720x24}
 SHOT=${SHOT:-$BUILD_DIR/launcher-screenshot.png}
-LAUNCHER=$BUILD_DIR/launcher/tessarin
+LAUNCHER=$BUILD_DIR/demo/tessarin
 
 bash scripts/deps.sh
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD_DIR" --target tessarin ${JOBS:+-j "$JOBS"}
+cmake --build "$BUILD_DIR" --target demo ${JOBS:+-j "$JOBS"}
+
+# The update start opens the database at once, without waiting for the MySQL
+# command it has just run; have the demo database up before the first press.
+"$BUILD_DIR/demo/mysql-start.sh" || echo "The demo database is not ready; see the lines above." >&2
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "Starting $LAUNCHER on display $DISPLAY"
