@@ -216,6 +216,25 @@ struct Options
 // ---------------------------------------------------------------------------
 // Loopback probes (the SIP stand-in checks that MySQL and Redis answer).
 
+// The start-up lines both stand-ins print: who they are, that they are
+// stand-ins, where they run, and which arguments they ignore.
+inline void announceStart(const char *title, const char *version, const char *standInNote,
+                          const Options &options, const std::vector<std::string> &known)
+{
+    char cwd[512] = "?";
+    if (!::getcwd(cwd, sizeof cwd))
+        std::strcpy(cwd, "?");
+    logLine('I', "main", "%s (demo stand-in) %s starting, pid %d", title, version, static_cast<int>(::getpid()));
+    logLine('I', "main", "stand-in: %s; the real server is set in config/SetupConfig.ini", standInNote);
+    logLine('I', "main", "working directory %s", cwd);
+    for (const auto &unknown : options.unknown)
+        logLine('W', "main", "ignoring unknown argument \"%s\"", unknown.c_str());
+    for (const auto &value : options.values) {
+        if (!options.isKnown(value.first, known))
+            logLine('W', "main", "ignoring unknown option --%s", value.first.c_str());
+    }
+}
+
 struct Endpoint
 {
     std::string host = "127.0.0.1";

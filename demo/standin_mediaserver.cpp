@@ -73,19 +73,8 @@ int main(int argc, char **argv)
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
-    char cwd[512] = "?";
-    if (!::getcwd(cwd, sizeof cwd))
-        std::strcpy(cwd, "?");
-
-    logLine('I', "main", "Orvane media server (demo stand-in) %s starting, pid %d", kVersion, static_cast<int>(::getpid()));
-    logLine('I', "main", "stand-in: no sockets are opened and no media is relayed; the real media server is set in config/SetupConfig.ini");
-    logLine('I', "main", "working directory %s", cwd);
-    for (const auto &unknown : options.unknown)
-        logLine('W', "main", "ignoring unknown argument \"%s\"", unknown.c_str());
-    for (const auto &value : options.values) {
-        if (!options.isKnown(value.first, {"id", "http-port", "rtsp-port", "rtmp-port", "rtp-port", "interval-ms", "exit-after"}))
-            logLine('W', "main", "ignoring unknown option --%s", value.first.c_str());
-    }
+    standin::announceStart("Orvane media server", kVersion, "no sockets are opened and no media is relayed", options,
+                           {"id", "http-port", "rtsp-port", "rtmp-port", "rtp-port", "interval-ms", "exit-after"});
     logLine('I', "config", "media server id %s, SIP domain 3402000000", serverId.c_str());
     logLine('I', "config", "RTP/RTCP for GB/T 28181 (PS over RTP), H.264/H.265, AAC/G.711");
     standin::sleepMs(150);

@@ -162,19 +162,8 @@ int main(int argc, char **argv)
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
-    char cwd[512] = "?";
-    if (!::getcwd(cwd, sizeof cwd))
-        std::strcpy(cwd, "?");
-
-    logLine('I', "main", "Orvane GB/T 28181 SIP server (demo stand-in) %s starting, pid %d", kVersion, static_cast<int>(::getpid()));
-    logLine('I', "main", "stand-in: no SIP traffic is handled; the real SIP server is set in config/SetupConfig.ini");
-    logLine('I', "main", "working directory %s", cwd);
-    for (const auto &unknown : options.unknown)
-        logLine('W', "main", "ignoring unknown argument \"%s\"", unknown.c_str());
-    for (const auto &value : options.values) {
-        if (!options.isKnown(value.first, {"id", "domain", "sip-port", "http-port", "mysql", "redis", "interval-ms", "exit-after"}))
-            logLine('W', "main", "ignoring unknown option --%s", value.first.c_str());
-    }
+    standin::announceStart("Orvane GB/T 28181 SIP server", kVersion, "no SIP traffic is handled", options,
+                           {"id", "domain", "sip-port", "http-port", "mysql", "redis", "interval-ms", "exit-after"});
 
     Dependency mysql{"MySQL", {}, probeMysql};
     Dependency redis{"Redis", {}, probeRedis};

@@ -39,25 +39,22 @@ void MainWidget::initUi()
 {
     auto *splitter = new QSplitter(Qt::Horizontal);
 
-    auto *mediaBox = new QGroupBox(QStringLiteral("媒体服务器"));
-    mediaBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto *mediaBoxLayout = new QHBoxLayout;
-    mediaBoxLayout->setContentsMargins(0, 0, 0, 0);
-    mediaBoxLayout->setSpacing(0);
+    // A group box holding one panel edge to edge.
+    auto makeBox = [](const QString &title, QWidget *panel) {
+        auto *box = new QGroupBox(title);
+        box->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        auto *boxLayout = new QHBoxLayout;
+        boxLayout->setContentsMargins(0, 0, 0, 0);
+        boxLayout->setSpacing(0);
+        panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        boxLayout->addWidget(panel);
+        box->setLayout(boxLayout);
+        return box;
+    };
     mediaPanel = new MediaServerSetup;
-    mediaPanel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    mediaBoxLayout->addWidget(mediaPanel);
-    mediaBox->setLayout(mediaBoxLayout);
-
-    auto *sipBox = new QGroupBox(QStringLiteral("Sip服务器"));
-    sipBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    auto *sipBoxLayout = new QHBoxLayout;
-    sipBoxLayout->setContentsMargins(0, 0, 0, 0);
-    sipBoxLayout->setSpacing(0);
+    QGroupBox *mediaBox = makeBox(QStringLiteral("媒体服务器"), mediaPanel);
     sipPanel = new SipServerSetup;
-    sipPanel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    sipBoxLayout->addWidget(sipPanel);
-    sipBox->setLayout(sipBoxLayout);
+    QGroupBox *sipBox = makeBox(QStringLiteral("Sip服务器"), sipPanel);
 
     splitter->insertWidget(0, mediaBox);
     splitter->insertWidget(1, sipBox);

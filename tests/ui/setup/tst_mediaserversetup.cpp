@@ -1,3 +1,4 @@
+#include "panelprobe.h"
 #include "processprobe.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
@@ -27,37 +28,7 @@ using TestSupport::testHelperPath;
 
 namespace {
 
-struct Panel
-{
-    std::unique_ptr<MediaServerSetup> widget;
-    CLineEdit *path = nullptr;
-    CLineEdit *workDir = nullptr;
-    CLineEdit *param = nullptr;
-    CTextBrowser *console = nullptr;
-
-    explicit Panel(const QString &program = testHelperPath(), const QString &params = QString(),
-                   const QString &work = QString(), int limit = 10000)
-        : widget(new MediaServerSetup)
-    {
-        widget->setServerParam({program, work, params, limit});
-        path = widget->findChild<CLineEdit *>(QStringLiteral("ServerPathField"));
-        workDir = widget->findChild<CLineEdit *>(QStringLiteral("ServerWorkDirField"));
-        param = widget->findChild<CLineEdit *>(QStringLiteral("ServerParamField"));
-        console = widget->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
-    }
-    QPushButton *button(const QString &text) const
-    {
-        for (QPushButton *b : widget->findChildren<QPushButton *>()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
-    }
-    QString text() const { return console->toPlainText(); }
-    void start() const { button(QStringLiteral("启动"))->click(); }
-    void close() const { button(QStringLiteral("关闭"))->click(); }
-    QString status() const { return widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(); }
-};
+using Panel = TestSupport::PanelProbe<MediaServerSetup>;
 
 const QString kStart = QStringLiteral("程序启动--");
 const QString kFailed = QStringLiteral("程序启动失败--");

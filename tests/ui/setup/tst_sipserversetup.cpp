@@ -1,3 +1,4 @@
+#include "panelprobe.h"
 #include "processprobe.h"
 #include "redisserver.h"
 #include "setting/setupconfig.h"
@@ -37,34 +38,13 @@ struct Services
     bool redis = true;
 };
 
-struct Panel
+// SIP panels in these tests start the test helper with the given parameter.
+struct Panel : TestSupport::PanelProbe<SipServerSetup>
 {
-    std::unique_ptr<SipServerSetup> widget;
-    CLineEdit *path = nullptr;
-    CLineEdit *workDir = nullptr;
-    CLineEdit *param = nullptr;
-    CTextBrowser *console = nullptr;
-
-    Panel(const QString &params, int limit = 10000)
-        : widget(new SipServerSetup)
+    explicit Panel(const QString &params, int limit = 10000)
+        : PanelProbe(testHelperPath(), params, QString(), limit)
     {
-        widget->setServerParam({testHelperPath(), QString(), params, limit});
-        path = widget->findChild<CLineEdit *>(QStringLiteral("ServerPathField"));
-        workDir = widget->findChild<CLineEdit *>(QStringLiteral("ServerWorkDirField"));
-        param = widget->findChild<CLineEdit *>(QStringLiteral("ServerParamField"));
-        console = widget->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
     }
-    QPushButton *button(const QString &text) const
-    {
-        for (QPushButton *b : widget->findChildren<QPushButton *>()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
-    }
-    QString text() const { return console->toPlainText(); }
-    void start() const { button(QStringLiteral("启动"))->click(); }
-    void close() const { button(QStringLiteral("关闭"))->click(); }
 };
 
 } // namespace
