@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     row("launcher", l);
     row("baseline", b);
     if (l.updatesPerSecond > 0)
-        std::printf("launcher: %.0f us of CPU per screen update\n",
+        std::printf("launcher: %.0f us of CPU per rectangle updated on screen\n",
                     1000.0 * l.cpuMs / (l.updatesPerSecond * l.wallMs / 1000));
     if (b.cpuMs > 0)
         std::printf("ratio launcher/baseline: %.1f\n", l.cpuMs / b.cpuMs);
