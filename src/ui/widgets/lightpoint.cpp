@@ -80,20 +80,32 @@ void LightPoint::advancePulse()
     }
 }
 
-void LightPoint::paintEvent(QPaintEvent *)
+QPixmap LightPoint::frame()
 {
+    const qreal ratio = devicePixelRatioF();
+    if (framesSize != size() || framesColor != bgColor || !qFuzzyCompare(framesRatio, ratio)
+        || frames.size() > 64) {
+        frames.clear();
+        framesSize = size();
+        framesColor = bgColor;
+        framesRatio = ratio;
+    }
+    auto cached = frames.constFind(offset);
+    if (cached != frames.constEnd())
+        return *cached;
+
     const int w = width();
     const int h = height();
     const int side = qMin(w, h);
+    QPixmap pixmap(size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
 
-    QPainter painter(this);
+    QPainter painter(&pixmap);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
     painter.translate(w / 2, h / 2);
     painter.scale(side / 200.0, side / 200.0);
-
-    painter.save();
     QRadialGradient gradient(0, 0, 99);
-    advancePulse();
     gradient.setColorAt(0.1, withAlpha(bgColor, 255));
     gradient.setColorAt(0.3, withAlpha(bgColor, 100 + offset));
     gradient.setColorAt(0.6, withAlpha(bgColor, 50 + offset));
@@ -101,5 +113,14 @@ void LightPoint::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     painter.setBrush(gradient);
     painter.drawEllipse(QRect(-99, -99, 198, 198));
-    painter.restore();
+    painter.end();
+    frames.insert(offset, pixmap);
+    return pixmap;
+}
+
+void LightPoint::paintEvent(QPaintEvent *)
+{
+    advancePulse();
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, frame());
 }

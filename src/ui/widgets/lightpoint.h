@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
+#include <QPixmap>
 #include <QWidget>
 
 class QTimer;
@@ -36,6 +38,7 @@ protected:
 
 private:
     void advancePulse();
+    QPixmap frame();
 
     int step = 10;
     int interval = 100;
@@ -43,4 +46,10 @@ private:
     QTimer *timer = nullptr;
     int offset = 0;
     bool rising = true;
+    // The pulse has only a handful of states: each is drawn once and then
+    // copied, since the lamp repaints ten times a second for its whole life.
+    QHash<int, QPixmap> frames;
+    QSize framesSize;
+    QColor framesColor;
+    qreal framesRatio = 0;
 };

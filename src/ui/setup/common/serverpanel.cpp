@@ -20,8 +20,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTextCodec>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -32,6 +36,27 @@ QString timestamp()
 {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
 }
+
+// The area above the console, holding the lamp. It paints every pixel of
+// itself (the window colour, then its style-sheet background), so the lamp's
+// ten repaints a second stop here instead of repainting the group box and the
+// window behind it. A style sheet that gives it a background turns the usual
+// automatic fill off, which is why this is not just setAutoFillBackground().
+class OpaqueArea : public QWidget
+{
+public:
+    OpaqueArea() { setAttribute(Qt::WA_OpaquePaintEvent); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPainter painter(this);
+        painter.fillRect(event->rect(), palette().window());
+        QStyleOption option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    }
+};
 
 void showRefusal(const QString &text)
 {
@@ -52,7 +77,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     mainLayout->setContentsMargins(0, 0, 0, 0);
     mainLayout->setSpacing(2);
 
-    topWidget = new QWidget;
+    topWidget = new OpaqueArea;
     topWidget->setObjectName(QStringLiteral("MediaServerWidget"));
     topLayout = new QVBoxLayout;
     topLayout->setSpacing(0);
