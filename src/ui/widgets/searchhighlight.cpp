@@ -1,6 +1,7 @@
 #include "ui/widgets/searchhighlight.h"
 
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 
 SearchHighLight::SearchHighLight(QTextDocument *parent)
@@ -13,10 +14,6 @@ void SearchHighLight::setSearchText(const QString &txt)
 {
     pattern = QRegularExpression(txt);
     remarkDocument();
-    // Finds every block already marked, so it costs no re-layout; it also
-    // settles the re-highlight an attach schedules, which would otherwise
-    // hold back the marking of lines appended before the event loop runs.
-    rehighlight();
 }
 
 QVector<QTextLayout::FormatRange> SearchHighLight::marks(const QString &text) const
@@ -42,27 +39,36 @@ void SearchHighLight::highlightBlock(const QString &text)
         setFormat(range.start, range.length, range.format);
 }
 
-// Does what rehighlight() does, but tells the document about the changed
-// span once: rehighlight() marks every changed block dirty on its own, and
-// each of those re-lays out the rest of the console, which made marking a
-// full console take minutes instead of milliseconds.
+// Does what rehighlight() does, at the cost of one re-layout of the console
+// instead of one per marked block. rehighlight() tells the document about
+// every changed block on its own, and each of those re-lays out the rest of
+// the console: marking a full console took minutes. Changes to a block's
+// formats made inside an edit block are only collected, and when the edit
+// block closes the document reports them as one change, to the layout and to
+// this highlighter, which then marks the blocks itself while the document
+// holds back the layout until it is done.
 void SearchHighLight::remarkDocument()
 {
     QTextDocument *doc = document();
     if (!doc)
         return;
-    int from = -1;
-    int to = -1;
+    const QRegularExpression wanted = pattern;
+    QTextCursor editBlock(doc);
+    editBlock.beginEditBlock();
+    // Unmarked, a full pass with no pattern changes nothing and so is cheap;
+    // it also settles the re-highlight that attaching schedules, which would
+    // otherwise run later and hold back the marking of new lines until then.
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        QTextLayout *layout = block.layout();
-        const QVector<QTextLayout::FormatRange> ranges = marks(block.text());
-        if (ranges == layout->formats())
-            continue;
-        layout->setFormats(ranges);
-        if (from < 0)
-            from = block.position();
-        to = block.position() + block.length();
+        if (!block.layout()->formats().isEmpty())
+            block.layout()->clearFormats();
     }
-    if (from >= 0)
-        doc->markContentsDirty(from, to - from);
+    pattern = QRegularExpression();
+    rehighlight();
+    pattern = wanted;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        const QVector<QTextLayout::FormatRange> ranges = marks(block.text());
+        if (!ranges.isEmpty())
+            block.layout()->setFormats(ranges);
+    }
+    editBlock.endEditBlock();
 }
