@@ -8,12 +8,36 @@ SearchHighLight::SearchHighLight(QTextDocument *parent)
     : QSyntaxHighlighter(parent)
 {
     format.setBackground(QBrush(Qt::green, Qt::SolidPattern));
+    // Attached, but with no pattern there is nothing to mark: the base class
+    // would still fetch and scan every block the console appends (a few per
+    // cent of a flood). It listens again as soon as a pattern can match.
+    followEdits(false);
+}
+
+// The base class re-highlights changed blocks from this connection; setDocument
+// makes it afresh on every attach.
+void SearchHighLight::followEdits(bool on)
+{
+    QTextDocument *doc = document();
+    if (!doc)
+        return;
+    if (on)
+        connect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)),
+                Qt::UniqueConnection);
+    else
+        disconnect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)));
 }
 
 void SearchHighLight::setSearchText(const QString &txt)
 {
     pattern = QRegularExpression(txt);
+    followEdits(canMatch());
     remarkDocument();
+}
+
+bool SearchHighLight::canMatch() const
+{
+    return !pattern.pattern().isEmpty() && pattern.isValid();
 }
 
 QVector<QTextLayout::FormatRange> SearchHighLight::marks(const QString &text) const
@@ -21,7 +45,7 @@ QVector<QTextLayout::FormatRange> SearchHighLight::marks(const QString &text) co
     QVector<QTextLayout::FormatRange> ranges;
     // An empty pattern would only yield empty matches, and an invalid one
     // none at all (with a warning per block): skip both early.
-    if (pattern.pattern().isEmpty() || !pattern.isValid())
+    if (!canMatch())
         return ranges;
     QRegularExpressionMatchIterator it = pattern.globalMatch(text);
     while (it.hasNext()) {

@@ -22,6 +22,8 @@ protected:
     void highlightBlock(const QString &text) override;
 
 private:
+    bool canMatch() const;
+    void followEdits(bool on);
     QVector<QTextLayout::FormatRange> marks(const QString &text) const;
     void remarkDocument();
 

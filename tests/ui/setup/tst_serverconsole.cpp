@@ -3,11 +3,13 @@
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
+#include "ui/widgets/searchpanel.h"
 
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
 
 // Opens the console operations to the test; the panel is otherwise untouched.
 class ConsoleProbe : public MediaServerSetup
@@ -30,6 +32,21 @@ public:
     int headers() const { return text().count(QStringLiteral("(信息)")); }
 };
 
+// Texts with the search highlighter's green background, in document order.
+namespace {
+
+QStringList greenTexts(const QTextDocument *doc)
+{
+    QStringList found;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        for (const QTextLayout::FormatRange &r : block.layout()->formats())
+            if (r.format.background() == QBrush(QColor(0, 255, 0)))
+                found.append(block.text().mid(r.start, r.length));
+    return found;
+}
+
+} // namespace
+
 class tst_ServerConsole : public QObject
 {
     Q_OBJECT
@@ -49,6 +66,7 @@ private slots:
     void banners();
     void status_data();
     void status();
+    void searchMarksRecordsBeforeAndAfter();
 
 private:
     TestSupport::TempAppDir appDir;
@@ -268,6 +286,36 @@ void tst_ServerConsole::status()
     QCOMPARE(label->text(), text);
     QCOMPARE(label->styleSheet(), sheet);
     QCOMPARE(lamp->getBgColor().name(), sheet.mid(6, 7));
+}
+
+// The highlighter ignores console edits while it has no pattern; records
+// written before the first search and after it must both be marked, and
+// none after the marks are cleared.
+void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
+{
+    ConsoleProbe panel(100);
+    auto *search = panel.findChild<SearchPanel *>();
+    QVERIFY(search);
+    const QTextDocument *doc = panel.view()->document();
+    panel.appendOutputRecord("an error before searching\n", ConsoleProbe::Decoding::SystemCodec);
+    QCOMPARE(greenTexts(doc), QStringList());
+
+    emit search->all(QStringLiteral("error"), false);
+    QCOMPARE(greenTexts(doc), QStringList{QStringLiteral("error")});
+
+    panel.appendOutputRecord("another error\nand one more error\n", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendErrorOutput("error on stderr");
+    QCOMPARE(greenTexts(doc).size(), 4);
+
+    emit search->clear();
+    QCOMPARE(greenTexts(doc), QStringList());
+    panel.appendOutputRecord("error after clearing\n", ConsoleProbe::Decoding::SystemCodec);
+    QCOMPARE(greenTexts(doc), QStringList());
+
+    emit search->all(QStringLiteral("error"), false);
+    QCOMPARE(greenTexts(doc).size(), 5);
+    panel.appendOutputRecord("last error\n", ConsoleProbe::Decoding::SystemCodec);
+    QCOMPARE(greenTexts(doc).size(), 6);
 }
 
 QTEST_MAIN(tst_ServerConsole)

@@ -180,6 +180,10 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
 
 ServerPanel::~ServerPanel()
 {
+    // Deleting an attached highlighter detaches it, which strips the formats
+    // of every block and so lays out the whole console once more: seconds
+    // with a full console, at quit. The text goes with the panel anyway.
+    console->clear();
     delete highlighter;
 }
 
