@@ -26,15 +26,6 @@ namespace {
 
 constexpr double kGoalPercent = 0.5;
 
-int baselineWindow(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("baseline"));
-    window.showMaximized();
-    return app.exec();
-}
-
 struct Figures
 {
     double wallMs = 0;

@@ -24,15 +24,6 @@ namespace {
 
 constexpr double kGoalMs = 300;
 
-int baselineWindow(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("baseline"));
-    window.showMaximized();
-    return app.exec();
-}
-
 struct Run
 {
     double mappedMs = -1;

@@ -16,6 +16,7 @@
 // local socket wake-up, well under a millisecond.
 #pragma once
 
+#include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QDirIterator>
@@ -30,6 +31,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVector>
+#include <QWidget>
 
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -728,3 +730,14 @@ public:
 };
 
 } // namespace bench
+
+// The baseline both benchmarks compare the launcher with: an empty window,
+// shown maximised, in a minimal Qt Widgets program.
+inline int baselineWindow(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("baseline"));
+    window.showMaximized();
+    return app.exec();
+}

@@ -6,12 +6,27 @@
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 namespace TestSupport {
 
 QString sourceDir() { return QStringLiteral(TESSARIN_SOURCE_DIR); }
 QString testHelperPath() { return QStringLiteral(TESSARIN_TESTHELPER); }
 QString launcherPath() { return QStringLiteral(TESSARIN_LAUNCHER); }
+
+QStringList greenTexts(const QTextDocument *doc)
+{
+    QStringList found;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        for (const QTextLayout::FormatRange &r : block.layout()->formats()) {
+            if (r.format.background() == QBrush(QColor(0, 255, 0)))
+                found.append(block.text().mid(r.start, r.length));
+        }
+    }
+    return found;
+}
 
 TempAppDir::TempAppDir(bool withScripts)
 {

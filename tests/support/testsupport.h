@@ -6,11 +6,16 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+class QTextDocument;
+
 namespace TestSupport {
 
 QString sourceDir();
 QString testHelperPath();   // the many-behaviour child program (tests/helpers/testhelper.cpp)
 QString launcherPath();     // the real launcher executable
+
+// The texts with a green (search-hit) background, in document order.
+QStringList greenTexts(const QTextDocument *doc);
 
 // A temporary application directory with SetupConfig initialised on it.
 // With withScripts the shipped config/mysql scripts are copied in first.

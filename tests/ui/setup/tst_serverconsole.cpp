@@ -33,19 +33,6 @@ public:
 };
 
 // Texts with the search highlighter's green background, in document order.
-namespace {
-
-QStringList greenTexts(const QTextDocument *doc)
-{
-    QStringList found;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
-        for (const QTextLayout::FormatRange &r : block.layout()->formats())
-            if (r.format.background() == QBrush(QColor(0, 255, 0)))
-                found.append(block.text().mid(r.start, r.length));
-    return found;
-}
-
-} // namespace
 
 class tst_ServerConsole : public QObject
 {
@@ -298,24 +285,24 @@ void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
     QVERIFY(search);
     const QTextDocument *doc = panel.view()->document();
     panel.appendOutputRecord("an error before searching\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
 
     emit search->all(QStringLiteral("error"), false);
-    QCOMPARE(greenTexts(doc), QStringList{QStringLiteral("error")});
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList{QStringLiteral("error")});
 
     panel.appendOutputRecord("another error\nand one more error\n", ConsoleProbe::Decoding::SystemCodec);
     panel.appendErrorOutput("error on stderr");
-    QCOMPARE(greenTexts(doc).size(), 4);
+    QCOMPARE(TestSupport::greenTexts(doc).size(), 4);
 
     emit search->clear();
-    QCOMPARE(greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
     panel.appendOutputRecord("error after clearing\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
 
     emit search->all(QStringLiteral("error"), false);
-    QCOMPARE(greenTexts(doc).size(), 5);
+    QCOMPARE(TestSupport::greenTexts(doc).size(), 5);
     panel.appendOutputRecord("last error\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(greenTexts(doc).size(), 6);
+    QCOMPARE(TestSupport::greenTexts(doc).size(), 6);
 }
 
 QTEST_MAIN(tst_ServerConsole)

@@ -1,3 +1,4 @@
+#include "testsupport.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -36,16 +37,6 @@ void fill(CTextBrowser &console)
     console.moveCursor(QTextCursor::Start);
 }
 
-// The texts with a green background, in document order.
-QStringList greenTexts(const QTextDocument *doc)
-{
-    QStringList found;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
-        for (const QTextLayout::FormatRange &r : block.layout()->formats())
-            if (r.format.background() == QBrush(QColor(0, 255, 0)))
-                found.append(block.text().mid(r.start, r.length));
-    return found;
-}
 
 QPushButton *button(SearchPanel &panel, const QString &text)
 {
@@ -204,13 +195,13 @@ void TestSearch::searchAll()
     console.append(QStringLiteral("<font color=\"#0000FF\">blue</font>"));
     fill(console);
     auto *highlighter = new SearchHighLight(console.document());
-    QCOMPARE(greenTexts(console.document()), QStringList());   // attached, empty pattern
+    QCOMPARE(TestSupport::greenTexts(console.document()), QStringList());   // attached, empty pattern
     if (!earlier.isEmpty()) {
         ConsoleSearch::searchAll(&console, highlighter, earlier);
-        QVERIFY(!greenTexts(console.document()).isEmpty());
+        QVERIFY(!TestSupport::greenTexts(console.document()).isEmpty());
     }
     ConsoleSearch::searchAll(&console, highlighter, pattern);
-    QCOMPARE(greenTexts(console.document()), marked);
+    QCOMPARE(TestSupport::greenTexts(console.document()), marked);
 
     // Only the background: the console's own colours stay.
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("blue"));
@@ -230,17 +221,17 @@ void TestSearch::clearAndSearchAgain()
 
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
     console.append(QStringLiteral("one more error"));          // marked while attached
-    QCOMPARE(greenTexts(doc).size(), 3);
+    QCOMPARE(TestSupport::greenTexts(doc).size(), 3);
 
     ConsoleSearch::clearHighLight(highlighter);
-    QCOMPARE(greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
     QVERIFY(!highlighter->document());                          // detached
     console.append(QStringLiteral("error after clearing"));
-    QCOMPARE(greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
 
     ConsoleSearch::clearHighLight(highlighter);                 // twice is harmless
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
-    QCOMPARE(greenTexts(doc).size(), 4);
+    QCOMPARE(TestSupport::greenTexts(doc).size(), 4);
 }
 
 QTEST_MAIN(TestSearch)
