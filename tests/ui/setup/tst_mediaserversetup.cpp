@@ -21,6 +21,9 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/types.h>
+
 using TestSupport::ModalBoxCloser;
 using TestSupport::numberAfter;
 using TestSupport::processAlive;
@@ -78,6 +81,7 @@ private slots:
     void destructionKillsRunningChild();
     void closeKillsWholeTree();
     void launcherKilledLeavesNoTree();
+    void whatAnEndedProgramLeftIsNotKilled();
 
 private:
     std::unique_ptr<TestSupport::TempAppDir> appDir;
@@ -404,6 +408,24 @@ void tst_MediaServerSetup::launcherKilledLeavesNoTree()
     QVERIFY(host.waitForFinished());
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(child), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
+}
+
+void tst_MediaServerSetup::whatAnEndedProgramLeftIsNotKilled()
+{
+    // Like a service start command whose daemon stays in its group: once the
+    // command has ended by itself, closing or destroying the panel leaves the
+    // daemon alone.
+    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("grandchild exit 0"));
+    p->start();
+    QTRY_VERIFY(p->text().contains(kEnd));
+    const qint64 daemon = numberAfter(p->text(), QStringLiteral("grandchild"));
+    QVERIFY(processAlive(daemon));
+    p->close();
+    p.reset();
+    QTest::qWait(200);
+    const bool survived = processAlive(daemon);
+    ::kill(static_cast<pid_t>(daemon), SIGKILL);
+    QVERIFY(survived);
 }
 
 QTEST_MAIN(tst_MediaServerSetup)
