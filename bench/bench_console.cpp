@@ -7,6 +7,7 @@
 //   bench_console [--mb N] [--limit N]
 //
 // Each mode runs in its own child process so that peak RSS is its own.
+#include "benchoptions.h"
 #include "setting/setupconfig.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 
@@ -139,10 +140,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QStringList args = app.arguments();
-    auto option = [&args](const QString &name, const QString &fallback) {
-        const int at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
-    };
+    const BenchOptions options(args);
+    auto option = [&options](const QString &name, const QString &fallback) { return options.value(name, fallback); };
     const qint64 bytes = option(QStringLiteral("--mb"), QStringLiteral("30")).toDouble() * 1024 * 1024;
     const int limit = option(QStringLiteral("--limit"), QStringLiteral("10000")).toInt();
     const QString mode = option(QStringLiteral("--mode"), QString());

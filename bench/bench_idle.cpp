@@ -14,6 +14,7 @@
 // is printed beside it as a cross-check. The X server's own CPU time over the
 // same window is shown too: it is the cost of putting the program's repaints
 // on the screen, paid by another process.
+#include "benchoptions.h"
 #include "privatedisplay.h"
 
 #include <QApplication>
@@ -47,10 +48,8 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto option = [&args](const QString &name, const QString &fallback) {
-        const int at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
-    };
+    const BenchOptions options(args);
+    auto option = [&options](const QString &name, const QString &fallback) { return options.value(name, fallback); };
     const double seconds = std::max(1.0, option(QStringLiteral("--seconds"), QStringLiteral("20")).toDouble());
     const double settle = std::max(0.0, option(QStringLiteral("--settle"), QStringLiteral("2")).toDouble());
     const int runs = std::max(1, option(QStringLiteral("--runs"), QStringLiteral("1")).toInt());

@@ -4,6 +4,7 @@
 // QString::indexOf scan over the same text, the least any search can cost.
 //
 //   bench_search [--records N] [--runs N]
+#include "benchoptions.h"
 #include "setting/setupconfig.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/consolesearch.h"
@@ -56,9 +57,9 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto option = [&args](const QString &name, int fallback) {
-        const int at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
+    const BenchOptions options(args);
+    auto option = [&options](const QString &name, int fallback) {
+        return options.value(name, QString::number(fallback)).toInt();
     };
     const int records = option(QStringLiteral("--records"), 10000);
     const int runs = option(QStringLiteral("--runs"), 7);

@@ -12,6 +12,7 @@
 // shown, and prints every run.
 //
 // How "shown" is seen from outside the program: see privatedisplay.h.
+#include "benchoptions.h"
 #include "privatedisplay.h"
 
 #include <QApplication>
@@ -39,10 +40,8 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto option = [&args](const QString &name, const QString &fallback) {
-        const int at = args.indexOf(name);
-        return at >= 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
-    };
+    const BenchOptions options(args);
+    auto option = [&options](const QString &name, const QString &fallback) { return options.value(name, fallback); };
     const int runs = std::max(1, option(QStringLiteral("--runs"), QStringLiteral("9")).toInt());
     const QString launcher = option(QStringLiteral("--launcher"), QStringLiteral(TESSARIN_LAUNCHER));
     const QString screen = option(QStringLiteral("--screen"), QStringLiteral("1920x1080x24"));

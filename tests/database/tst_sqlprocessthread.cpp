@@ -61,6 +61,18 @@ bool createTable(DbFixture &fx)
         "CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, n BIGINT NOT NULL, label VARCHAR(32) NULL)"));
 }
 
+// Settings pointing at fx, and a clean script that records the id of the
+// connection it runs on.
+bool recordConnectionIds(DbFixture &fx, TempAppDir &app)
+{
+    if (!createTable(fx))
+        return false;
+    writeScripts(app, "INSERT INTO t (n) VALUES (CONNECTION_ID());", "DO 0;", "DO 0;");
+    app.writeIni(fx.mysqlIni());
+    app.initialize();
+    return true;
+}
+
 QStringList rows(DbFixture &fx)
 {
     return fx.column(QStringLiteral("SELECT CONCAT(n, IFNULL(CONCAT(':', label), '')) FROM t ORDER BY id"));
@@ -381,11 +393,8 @@ private slots:
     {
         DbFixture fx;
         REQUIRE_DB(fx);
-        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
         TempAppDir app;
-        writeScripts(app, "INSERT INTO t (n) VALUES (CONNECTION_ID());", "DO 0;", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
+        QVERIFY2(recordConnectionIds(fx, app), qPrintable(fx.lastError()));
 
         SqlProcessThread worker;
         Recorder rec(&worker);
@@ -576,11 +585,8 @@ private slots:
     {
         DbFixture fx;
         REQUIRE_DB(fx);
-        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
         TempAppDir app;
-        writeScripts(app, "INSERT INTO t (n) VALUES (CONNECTION_ID());", "DO 0;", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
+        QVERIFY2(recordConnectionIds(fx, app), qPrintable(fx.lastError()));
 
         for (int i = 0; i < 3; ++i) {
             {
