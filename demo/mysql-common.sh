@@ -55,6 +55,7 @@ MARIADBD=$(find_cmd mariadbd mysqld) || MARIADBD=
 INSTALL_DB=$(find_cmd mariadb-install-db mysql_install_db) || INSTALL_DB=
 ADMIN=$(find_cmd mariadb-admin mysqladmin) || ADMIN=
 CLIENT=$(find_cmd mariadb mysql) || CLIENT=
+CHECK=$(find_cmd mariadb-check mysqlcheck) || CHECK=
 
 # Reads one value of the launcher's INI settings file (QSettings format):
 # ini_value Section Key. Quoted values lose their quotes and escapes.
@@ -104,4 +105,21 @@ admin_user() {
 
 private_sql() {
     "$CLIENT" --defaults-file="$CNF" --protocol=socket -u"$(admin_user)" "$@"
+}
+
+# A machine switched off while the instance ran can leave the Aria system
+# tables with a damaged index; CREATE USER and GRANT then fail with "Index is
+# corrupted". Checks them and rebuilds what is damaged; says what it repaired.
+repair_system_tables() {
+    [ -n "$CHECK" ] || return 0
+    out=$("$CHECK" --defaults-file="$CNF" --protocol=socket -u"$(admin_user)" \
+        --auto-repair --check --databases mysql 2>&1) || {
+        say "警告 / warning: checking the MariaDB system tables failed:"
+        printf '%s\n' "$out" | while IFS= read -r line; do say "    $line"; done
+        return 1
+    }
+    if printf '%s\n' "$out" | grep -qi 'corrupt\|error'; then
+        say "已修复损坏的系统表 / repaired damaged MariaDB system tables"
+    fi
+    return 0
 }

@@ -233,6 +233,7 @@ while :; do
 done
 
 say "MariaDB 已启动 / MariaDB is up: pid $(cat "$PIDFILE" 2>/dev/null || echo "$child"), 127.0.0.1:$PORT, data $BASE_REAL/data"
+repair_system_tables
 if ! demo_login_ok; then
     private_sql -e "$ACCOUNT_SQL" || { say "错误 / error: creating the demo database and user failed; see $ERRLOG"; exit 1; }
 fi

@@ -15,6 +15,19 @@ if ! mysqladmin --protocol=socket -uroot status >/dev/null 2>&1; then
 fi
 mysqladmin --protocol=socket -uroot status >/dev/null
 
+# A machine switched off while the server ran can leave the Aria system tables
+# (mysql.db above all) with a damaged index: the server still starts, but every
+# CREATE USER or GRANT then fails with "Index is corrupted". Rebuild them first.
+if ! mysqlcheck --protocol=socket -uroot --auto-repair --check --databases mysql >/tmp/tessarin-mysqlcheck.log 2>&1; then
+    cat /tmp/tessarin-mysqlcheck.log >&2
+    echo "The MariaDB system tables could not be checked or repaired (see above)." >&2
+    exit 1
+fi
+if grep -qi 'corrupt\|error' /tmp/tessarin-mysqlcheck.log; then
+    echo "Repaired damaged MariaDB system tables:"
+    grep -i 'corrupt\|error\|repair' /tmp/tessarin-mysqlcheck.log | sed 's/^/  /'
+fi
+
 mysql --protocol=socket -uroot <<SQL
 CREATE USER IF NOT EXISTS '${ADMIN_USER}'@'127.0.0.1' IDENTIFIED BY '${ADMIN_PASSWORD}';
 CREATE USER IF NOT EXISTS '${ADMIN_USER}'@'localhost' IDENTIFIED BY '${ADMIN_PASSWORD}';
