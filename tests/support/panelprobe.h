@@ -40,7 +40,12 @@ struct PanelProbe
         }
         return nullptr;
     }
-    QString text() const { return console->toPlainText(); }
+    // What the console shows once queued output has had its frame.
+    QString text() const
+    {
+        console->flush();
+        return console->toPlainText();
+    }
     void start() const { button(QStringLiteral("启动"))->click(); }
     void close() const { button(QStringLiteral("关闭"))->click(); }
     QString status() const

@@ -1,14 +1,13 @@
 #include "testsupport.h"
 
 #include "setting/setupconfig.h"
+#include "ui/widgets/ctextbrowser.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextLayout>
+#include <QTest>
 
 namespace TestSupport {
 
@@ -16,16 +15,28 @@ QString sourceDir() { return QStringLiteral(TESSARIN_SOURCE_DIR); }
 QString testHelperPath() { return QStringLiteral(TESSARIN_TESTHELPER); }
 QString launcherPath() { return QStringLiteral(TESSARIN_LAUNCHER); }
 
-QStringList greenTexts(const QTextDocument *doc)
+QStringList greenTexts(CTextBrowser *console)
 {
+    console->flush();
+    if (!console->isVisible()) {
+        console->window()->show();
+        if (!QTest::qWaitForWindowExposed(console->window()))
+            return {QStringLiteral("console not exposed")};
+    }
+    console->viewport()->repaint();
     QStringList found;
-    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-        for (const QTextLayout::FormatRange &r : block.layout()->formats()) {
-            if (r.format.background() == QBrush(QColor(0, 255, 0)))
-                found.append(block.text().mid(r.start, r.length));
-        }
+    for (const QTextEdit::ExtraSelection &mark : console->extraSelections()) {
+        if (mark.format.background() == QBrush(QColor(0, 255, 0)))
+            found.append(mark.cursor.selectedText());
     }
     return found;
+}
+
+void appendLines(CTextBrowser *console, const QStringList &lines)
+{
+    for (const QString &line : lines)
+        console->appendParagraph(line, QTextCharFormat());
+    console->flush();
 }
 
 TempAppDir::TempAppDir(bool withScripts)

@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-class QTextDocument;
+class CTextBrowser;
 
 namespace TestSupport {
 
@@ -14,8 +14,12 @@ QString sourceDir();
 QString testHelperPath();   // the many-behaviour child program (tests/helpers/testhelper.cpp)
 QString launcherPath();     // the real launcher executable
 
-// The texts with a green (search-hit) background, in document order.
-QStringList greenTexts(const QTextDocument *doc);
+// The texts the console shows with a green (search-hit) background, in
+// document order: it is shown and painted first, as marks are made for
+// the lines on screen.
+QStringList greenTexts(CTextBrowser *console);
+// Queues lines on the console as a server panel would, and shows them.
+void appendLines(CTextBrowser *console, const QStringList &lines);
 
 // A temporary application directory with SetupConfig initialised on it.
 // With withScripts the shipped config/mysql scripts are copied in first.

@@ -1,18 +1,19 @@
 #include "ui/widgets/consolesearch.h"
 
+#include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/searchhighlight.h"
 
 #include <QScrollBar>
 #include <QString>
 #include <QTextDocument>
-#include <QTextEdit>
 
 namespace ConsoleSearch {
 
-void searchNext(QTextEdit *console, const QString &txt, bool caseSensitively)
+void searchNext(CTextBrowser *console, const QString &txt, bool caseSensitively)
 {
     const QTextDocument::FindFlags flags = caseSensitively ? QTextDocument::FindCaseSensitively
                                                            : QTextDocument::FindFlags();
+    console->flush();
     if (console->find(txt, flags))
         return;
     // Wrap around within the same press; a second miss leaves the cursor at
@@ -21,11 +22,12 @@ void searchNext(QTextEdit *console, const QString &txt, bool caseSensitively)
     console->find(txt, flags);
 }
 
-void searchPrevious(QTextEdit *console, const QString &txt, bool caseSensitively)
+void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitively)
 {
     QTextDocument::FindFlags flags = QTextDocument::FindBackward;
     if (caseSensitively)
         flags |= QTextDocument::FindCaseSensitively;
+    console->flush();
     if (console->find(txt, flags))
         return;
     // No second search here: the user's next press searches back from the
@@ -34,13 +36,10 @@ void searchPrevious(QTextEdit *console, const QString &txt, bool caseSensitively
     console->horizontalScrollBar()->setValue(0);
 }
 
-void searchAll(QTextEdit *console, SearchHighLight *highlighter, const QString &txt)
+void searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt)
 {
     // Marking is always case-sensitive and txt is a regular expression.
-    // Re-attaching to the same document would first strip every mark and
-    // re-lay out the whole console for nothing.
-    if (highlighter->document() != console->document())
-        highlighter->setDocument(console->document());
+    highlighter->setDocument(console->document());
     highlighter->setSearchText(txt);
 }
 

@@ -1,16 +1,290 @@
 #include "ui/widgets/ctextbrowser.h"
 
+#include "ui/widgets/ansitext.h"
+#include "ui/widgets/consolepalette.h"
+#include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/wheelzoom.h"
 
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QWheelEvent>
 
-CTextBrowser::CTextBrowser(QWidget *parent)
-    : QTextBrowser(parent)
+namespace {
+
+// One frame: output that arrives within it is shown together.
+constexpr int FrameMs = 16;
+// Longest stretch of one frame spent inserting; the rest of the frame is
+// the event loop's (reading pipes, painting, the operator's clicks).
+constexpr qint64 InsertBudgetMs = 20;
+// A line is broken after this many characters: laying out one endless line
+// (a binary flood, a server that never writes a line break) costs time in
+// proportion to its length on every repaint.
+constexpr int MaxLineLength = 10000;
+
+// Breaks text into lines of at most MaxLineLength, given that column
+// characters of the current line came before it; returns the new column.
+int breakLongLines(QString &text, int column)
 {
+    const int lastBreak = text.lastIndexOf(QLatin1Char('\n'));
+    if (column + text.size() <= MaxLineLength)
+        return lastBreak < 0 ? column + text.size() : text.size() - lastBreak - 1;
+    QString out;
+    out.reserve(text.size() + text.size() / MaxLineLength + 1);
+    for (const QChar c : qAsConst(text)) {
+        if (c == QLatin1Char('\n')) {
+            column = 0;
+        } else if (column == MaxLineLength) {
+            out.append(QLatin1Char('\n'));
+            column = 0;
+        }
+        if (c != QLatin1Char('\n'))
+            ++column;
+        out.append(c);
+    }
+    text = out;
+    return column;
+}
+
+} // namespace
+
+CTextBrowser::CTextBrowser(QWidget *parent)
+    : QPlainTextEdit(parent)
+{
+    setReadOnly(true);
+    // Text selection and link-free: nothing in server output is ever
+    // opened, followed or loaded.
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // Nothing to undo in a console; the undo stack would keep a copy of all
+    // text ever shown, and it stops the document from reclaiming the space
+    // of trimmed lines.
+    setUndoRedoEnabled(false);
+    frameTimer.setSingleShot(true);
+    frameTimer.setInterval(FrameMs);
+    QObject::connect(&frameTimer, &QTimer::timeout, this, [this] {
+        insertQueued(InsertBudgetMs);
+        // Behind a flood: go on at the next turn of the event loop.
+        if (!queue.empty())
+            frameTimer.start(0);
+    });
+}
+
+CTextBrowser::~CTextBrowser() = default;
+
+void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool newParagraph)
+{
+    if (newParagraph)
+        lineColumn = 0;
+    lineColumn = breakLongLines(text, lineColumn);
+    queuedChars += text.size() + (newParagraph ? 1 : 0);
+    queue.push_back(Span{std::move(text), format, newParagraph});
+
+    // More queued than the console may hold: the oldest queued text would be
+    // trimmed as soon as it was shown. Skip it now and say so there.
+    bool skipped = false;
+    while (queuedChars > maxChars) {
+        Span &front = queue.front();
+        const qint64 excess = queuedChars - maxChars;
+        const qint64 size = front.text.size() + (front.newParagraph ? 1 : 0);
+        if (size <= excess) {
+            skippedChars += front.text.size();
+            queuedChars -= size;
+            queue.pop_front();
+        } else {
+            front.text.remove(0, int(excess));
+            skippedChars += excess;
+            queuedChars -= excess;
+        }
+        skipped = true;
+    }
+    if (skipped)
+        queue.front().newParagraph = true;
+    if (!frameTimer.isActive())
+        frameTimer.start(FrameMs);
+}
+
+void CTextBrowser::appendParagraph(const QString &text, const QTextCharFormat &format)
+{
+    enqueue(text, format, true);
+}
+
+void CTextBrowser::appendAnsiParagraph(const QString &text, const QTextCharFormat &base)
+{
+    QVector<AnsiText::Run> runs;
+    QString shown = AnsiText::parse(text, &runs);
+    // The paragraph ends there anyway; an empty line after every record
+    // would only halve what fits on screen.
+    int end = shown.size();
+    if (end > 0 && shown.at(end - 1) == QLatin1Char('\n')) {
+        --end;
+        if (end > 0 && shown.at(end - 1) == QLatin1Char('\r'))
+            --end;
+    }
+    bool first = true;
+    for (const AnsiText::Run &run : qAsConst(runs)) {
+        const int length = qMin(run.start + run.length, end) - run.start;
+        if (length <= 0 && !first)
+            continue;
+        QTextCharFormat format = base;
+        if (run.color.isValid())
+            format.setForeground(run.color);
+        if (run.bold)
+            format.setFontWeight(QFont::Bold);
+        enqueue(shown.mid(run.start, qMax(0, length)), format, first);
+        first = false;
+    }
+}
+
+void CTextBrowser::clear()
+{
+    queue.clear();
+    queuedChars = 0;
+    skippedChars = 0;
+    lineColumn = 0;
+    frameTimer.stop();
+    QPlainTextEdit::clear();
+}
+
+void CTextBrowser::flush()
+{
+    frameTimer.stop();
+    insertQueued(-1);
+}
+
+void CTextBrowser::setMaximumCharacters(int chars)
+{
+    maxChars = qMax(1024, chars);
+    trim(verticalScrollBar()->value() >= verticalScrollBar()->maximum());
+}
+
+void CTextBrowser::insertQueued(qint64 budgetMs)
+{
+    if (queue.empty() && skippedChars == 0)
+        return;
+    QScrollBar *bar = verticalScrollBar();
+    // Live tail: a console that shows its newest line keeps doing so; one
+    // the operator scrolled up stays where it is.
+    const bool tail = bar->value() >= bar->maximum();
+    QElapsedTimer clock;
+    clock.start();
+
+    QTextDocument *doc = document();
+    QTextCursor cursor(doc);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    bool empty = doc->isEmpty();
+    if (skippedChars > 0) {
+        if (!empty)
+            cursor.insertBlock();
+        QTextCharFormat noteFormat;
+        noteFormat.setForeground(ConsolePalette::note());
+        cursor.insertText(QStringLiteral("…… 输出过快，略过了 %1 个字符 ……").arg(skippedChars), noteFormat);
+        skippedChars = 0;
+        empty = false;
+    }
+    while (!queue.empty()) {
+        const Span &span = queue.front();
+        if (span.newParagraph && !empty)
+            cursor.insertBlock();
+        empty = false;
+        cursor.insertText(span.text, span.format);
+        queuedChars -= span.text.size() + (span.newParagraph ? 1 : 0);
+        queue.pop_front();
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            break;
+    }
+    cursor.endEditBlock();
+    trim(tail);
+    if (tail)
+        bar->setValue(bar->maximum());
+}
+
+void CTextBrowser::trim(bool tail)
+{
+    QTextDocument *doc = document();
+    const int chars = doc->characterCount();
+    if (chars <= maxChars)
+        return;
+    // Down to three quarters, so that trimming happens once per quarter of
+    // the bound rather than on every frame.
+    const int cutAt = chars - maxChars / 4 * 3;
+    QTextBlock keep = doc->findBlock(cutAt);
+    int cutPos = keep.position();
+    if (cutPos < cutAt) {
+        keep = keep.next();
+        cutPos = keep.isValid() ? keep.position() : cutAt;
+    }
+    // Keep the lines under the operator's eyes where they are.
+    QScrollBar *bar = verticalScrollBar();
+    const int top = bar->value();
+    const int removedLines = keep.isValid() ? keep.firstLineNumber() : 0;
+    QTextCursor cursor(doc);
+    cursor.setPosition(cutPos, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    if (!tail)
+        bar->setValue(qMax(0, top - removedLines));
+}
+
+void CTextBrowser::setHighlighter(SearchHighLight *highlighter)
+{
+    if (marker)
+        QObject::disconnect(marker, nullptr, this, nullptr);
+    marker = highlighter;
+    if (marker)
+        QObject::connect(marker, &SearchHighLight::marksChanged, viewport(), [this] { viewport()->update(); });
+    viewport()->update();
+}
+
+// Marks are worked out while painting, for the lines being painted: the
+// cost does not grow with the console, and scrolling, resizing, a new font
+// or new lines need no bookkeeping. Setting the same marks again would
+// schedule another paint, so only a change is applied.
+void CTextBrowser::updateMarks()
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    if (marker && marker->document() == document() && marker->canMatch()) {
+        const QPointF offset = contentOffset();
+        const int bottom = viewport()->height();
+        for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next()) {
+            if (blockBoundingGeometry(block).translated(offset).top() > bottom)
+                break;
+            for (const QTextLayout::FormatRange &range : marker->highlightBlock(block.text())) {
+                QTextCursor cursor(block);
+                cursor.setPosition(block.position() + range.start);
+                cursor.setPosition(block.position() + range.start + range.length, QTextCursor::KeepAnchor);
+                marks.append({cursor, range.format});
+            }
+        }
+    }
+    const QList<QTextEdit::ExtraSelection> shown = extraSelections();
+    bool same = shown.size() == marks.size();
+    for (int i = 0; same && i < marks.size(); ++i) {
+        same = shown.at(i).cursor.selectionStart() == marks.at(i).cursor.selectionStart()
+               && shown.at(i).cursor.selectionEnd() == marks.at(i).cursor.selectionEnd();
+    }
+    if (!same)
+        setExtraSelections(marks);
+}
+
+void CTextBrowser::paintEvent(QPaintEvent *event)
+{
+    updateMarks();
+    QPlainTextEdit::paintEvent(event);
 }
 
 void CTextBrowser::wheelEvent(QWheelEvent *event)
 {
     if (!WheelZoom::zoomFont(this, event))
-        QTextBrowser::wheelEvent(event);
+        QPlainTextEdit::wheelEvent(event);
+}
+
+void CTextBrowser::resizeEvent(QResizeEvent *event)
+{
+    QScrollBar *bar = verticalScrollBar();
+    const bool tail = bar->value() >= bar->maximum();
+    QPlainTextEdit::resizeEvent(event);
+    if (tail)
+        bar->setValue(bar->maximum());
 }

@@ -1,16 +1,80 @@
 #pragma once
 
-#include <QTextBrowser>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTextCharFormat>
+#include <QTimer>
 
-// Console view whose Ctrl + wheel steps the font's pixel size instead of
-// running QTextEdit's own point-size zoom.
-class CTextBrowser : public QTextBrowser
+#include <deque>
+
+class SearchHighLight;
+
+// The server console: a read-only plain-text view that shows server output
+// literally (never as markup), lays out only what is on screen, and stays
+// responsive and bounded under any flood:
+//  - paragraphs are queued and inserted once a frame, in one edit, within a
+//    time budget, so a busy server cannot hold the event loop;
+//  - it holds at most maximumCharacters() of text; past that the oldest
+//    lines go;
+//  - when the queue itself grows past that size (output arriving faster
+//    than it can be shown), its oldest part is skipped, with a note where
+//    it was, since it would have been trimmed right after showing anyway;
+//  - search marks are computed for the lines on screen only.
+// Ctrl + wheel steps the font's pixel size instead of the base class's zoom.
+class CTextBrowser : public QPlainTextEdit
 {
     Q_DISABLE_COPY(CTextBrowser)
 
 public:
+    static constexpr int DefaultMaximumCharacters = 4 * 1024 * 1024;
+
     explicit CTextBrowser(QWidget *parent = nullptr);
+    ~CTextBrowser() override;
+
+    // Queues a new paragraph shown literally in one format.
+    void appendParagraph(const QString &text, const QTextCharFormat &format);
+    // Queues a new paragraph of server output: ANSI SGR colours and
+    // boldness are shown, other escape sequences removed; uncoloured text
+    // takes base. One line break at the end is the paragraph's own end.
+    void appendAnsiParagraph(const QString &text, const QTextCharFormat &base);
+
+    // Empties the console, queued paragraphs included. Hides the base
+    // class's clear(), which would leave the queue.
+    void clear();
+    // Inserts everything queued now (searching must see all of it).
+    void flush();
+    bool hasQueued() const { return !queue.empty(); }
+
+    int maximumCharacters() const { return maxChars; }
+    void setMaximumCharacters(int chars);
+
+    // The highlighter whose marks this console shows while it is attached
+    // to this console's document.
+    void setHighlighter(SearchHighLight *highlighter);
 
 protected:
     void wheelEvent(QWheelEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    struct Span
+    {
+        QString text;
+        QTextCharFormat format;
+        bool newParagraph;
+    };
+
+    void enqueue(QString text, const QTextCharFormat &format, bool newParagraph);
+    void insertQueued(qint64 budgetMs);
+    void trim(bool tail);
+    void updateMarks();
+
+    std::deque<Span> queue;
+    qint64 queuedChars = 0;
+    qint64 skippedChars = 0;
+    int lineColumn = 0;   // characters since the last line break, queued text included
+    int maxChars = DefaultMaximumCharacters;
+    QTimer frameTimer;
+    QPointer<SearchHighLight> marker;
 };

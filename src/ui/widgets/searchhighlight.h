@@ -1,14 +1,20 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QRegularExpression>
-#include <QSyntaxHighlighter>
 #include <QTextCharFormat>
+#include <QTextDocument>
 #include <QTextLayout>
 #include <QVector>
 
-// Marks every match of a regular expression with a green background. Stays
-// on its document until detached, so text appended later is marked as well.
-class SearchHighLight : public QSyntaxHighlighter
+// Marks every match of a regular expression with a green background. While
+// attached to a document it says where the marks of any of its lines are;
+// the console asks only for the lines it shows, so marking costs the same on
+// a full console as on an empty one, and lines that arrive later are marked
+// as they appear. Detaching (setDocument(nullptr)) removes every mark and
+// keeps the pattern.
+class SearchHighLight : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(SearchHighLight)
@@ -17,16 +23,19 @@ public:
     explicit SearchHighLight(QTextDocument *parent);
 
     void setSearchText(const QString &txt);
+    void setDocument(QTextDocument *doc);
+    QTextDocument *document() const { return doc; }
 
-protected:
-    void highlightBlock(const QString &text) override;
+    // The marks of one line (block) of the attached document's text.
+    QVector<QTextLayout::FormatRange> highlightBlock(const QString &text) const;
+    bool canMatch() const;
+
+signals:
+    // The marks may have changed everywhere: new pattern, attached, detached.
+    void marksChanged();
 
 private:
-    bool canMatch() const;
-    void followEdits(bool on);
-    QVector<QTextLayout::FormatRange> marks(const QString &text) const;
-    void remarkDocument();
-
+    QPointer<QTextDocument> doc;
     QRegularExpression pattern;
     QTextCharFormat format;
 };

@@ -1,10 +1,12 @@
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/consolepalette.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
@@ -28,7 +30,12 @@ public:
         setServerParam({QStringLiteral("./x"), QString(), QString(), limit});
     }
     CTextBrowser *view() const { return findChild<CTextBrowser *>(QStringLiteral("ServerConsole")); }
-    QString text() const { return view()->toPlainText(); }
+    // What the console shows once the queued records had their frame.
+    QString text() const
+    {
+        view()->flush();
+        return view()->toPlainText();
+    }
     int headers() const { return text().count(QStringLiteral("(信息)")); }
 };
 
@@ -44,11 +51,13 @@ private slots:
     void recordLimit_data();
     void recordLimit();
     void bannersNeverClear();
-    void errorOutputIsEscapedOnOneLine();
+    void errorOutputIsLiteralWithItsLines();
     void errorOutputCountsAsRecord();
     void decoding_data();
     void decoding();
-    void markupChunkIsRendered();
+    void outputIsShownLiterally_data();
+    void outputIsShownLiterally();
+    void ansiColours();
     void banners_data();
     void banners();
     void status_data();
@@ -142,16 +151,13 @@ void tst_ServerConsole::bannersNeverClear()
     QVERIFY(!panel.text().contains(QStringLiteral("kept")));
 }
 
-void tst_ServerConsole::errorOutputIsEscapedOnOneLine()
+void tst_ServerConsole::errorOutputIsLiteralWithItsLines()
 {
     ConsoleProbe panel(100);
-    panel.appendErrorOutput("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y");
-    const QString text = panel.text();
-    QVERIFY2(text.contains(QStringLiteral("java.lang.Thread.<init>(Thread.java:750)")), qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("<b>x</b> & y")), qPrintable(text));
-    QVERIFY2(!text.contains(QLatin1Char('\n')), qPrintable(text));
-    const QTextBlock block = panel.view()->document()->firstBlock();
-    QCOMPARE(block.begin().fragment().charFormat().foreground().color(), QColor(Qt::blue));
+    panel.appendErrorOutput("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y\n");
+    QCOMPARE(panel.text(), QStringLiteral("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y"));
+    for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next())
+        QCOMPARE(block.begin().fragment().charFormat().foreground().color(), QColor(Qt::blue));
     QCOMPARE(panel.headers(), 0);
 }
 
@@ -191,12 +197,51 @@ void tst_ServerConsole::decoding()
     QCOMPARE(lines.at(1), expected);
 }
 
-void tst_ServerConsole::markupChunkIsRendered()
+void tst_ServerConsole::outputIsShownLiterally_data()
+{
+    QTest::addColumn<QByteArray>("chunk");
+
+    const QByteArray image = (TestSupport::sourceDir() + QStringLiteral("/resources/image/1.png")).toUtf8();
+    QVERIFY(QFile::exists(QString::fromUtf8(image)));
+    QTest::newRow("tags") << QByteArray("<b>bold</b> <h1>big</h1> <a href=\"file:///etc\">link</a>");
+    QTest::newRow("image of a real file") << QByteArray("<img src=\"" + image + "\">");
+    QTest::newRow("comment hides nothing") << QByteArray("<!-- start\nline after the comment");
+    QTest::newRow("entities stay") << QByteArray("&lt;init&gt; &amp; &#65;");
+}
+
+void tst_ServerConsole::outputIsShownLiterally()
+{
+    QFETCH(QByteArray, chunk);
+
+    ConsoleProbe panel(100);
+    panel.appendOutputRecord(chunk, ConsoleProbe::Decoding::SystemCodec);
+    const QString text = panel.text();
+    QCOMPARE(text.mid(text.indexOf(QLatin1Char('\n')) + 1), QString::fromUtf8(chunk));
+    for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            QVERIFY(!it.fragment().charFormat().isImageFormat());
+            QVERIFY(!it.fragment().charFormat().isAnchor());
+        }
+    }
+}
+
+// SGR colours reach the console's formats; what is not SGR is removed.
+void tst_ServerConsole::ansiColours()
 {
     ConsoleProbe panel(100);
-    panel.appendOutputRecord("<b>bold</b> news", ConsoleProbe::Decoding::SystemCodec);
-    QVERIFY(panel.text().contains(QStringLiteral("bold news")));
-    QVERIFY(!panel.text().contains(QStringLiteral("<b>")));
+    panel.appendOutputRecord("\x1b]0;title\x07plain \x1b[1;31mred\x1b[0m \x1b[2Kdone\x1b[", ConsoleProbe::Decoding::SystemCodec);
+    panel.view()->flush();
+    const QTextBlock body = panel.view()->document()->firstBlock().next();
+    QCOMPARE(body.text(), QStringLiteral("plain red done"));
+    QList<QPair<QString, QColor>> fragments;
+    for (auto it = body.begin(); !it.atEnd(); ++it)
+        fragments.append({it.fragment().text(), it.fragment().charFormat().foreground().color()});
+    QCOMPARE(fragments.size(), 3);
+    QCOMPARE(fragments.at(0), qMakePair(QStringLiteral("plain "), QColor(QStringLiteral("#F0F0F0"))));
+    QCOMPARE(fragments.at(1).first, QStringLiteral("red"));
+    QCOMPARE(fragments.at(1).second, ConsolePalette::ansi(1));
+    QCOMPARE(fragments.at(2).second, QColor(QStringLiteral("#F0F0F0")));
+    QCOMPARE(body.begin().fragment().charFormat().fontWeight(), int(QFont::Normal));
 }
 
 void tst_ServerConsole::banners_data()
@@ -206,13 +251,12 @@ void tst_ServerConsole::banners_data()
     QTest::addColumn<QString>("color");
     QTest::addColumn<bool>("separator");
 
-    // The banners carry two leading blanks, which rich text shows as one.
     const QString dashes(50, QLatin1Char('-'));
-    QTest::newRow("start") << 0 << QStringLiteral(" 程序启动") + dashes << "green" << false;
-    QTest::newRow("failed start") << 1 << QStringLiteral(" 程序启动失败") + dashes << "red" << true;
+    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << "green" << false;
+    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << "red" << true;
     QTest::newRow("crashed error") << 2 << QString() << QString() << true;
-    QTest::newRow("crash exit") << 3 << QStringLiteral(" 程序异常终止") + dashes << "red" << true;
-    QTest::newRow("normal exit") << 4 << QStringLiteral(" 程序结束") + dashes << "green" << true;
+    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << "red" << true;
+    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << "green" << true;
 }
 
 void tst_ServerConsole::banners()
@@ -230,6 +274,7 @@ void tst_ServerConsole::banners()
     case 3: panel.appendEndBanner(0, QProcess::CrashExit); break;
     default: panel.appendEndBanner(7, QProcess::NormalExit); break;
     }
+    const QString all = panel.text();
     const QTextBlock first = panel.view()->document()->firstBlock();
     if (banner.isEmpty()) {
         QVERIFY(first.text().isEmpty());
@@ -240,7 +285,7 @@ void tst_ServerConsole::banners()
         QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(color));
     }
     // The separator shows as empty lines after the banner.
-    const QString rest = panel.text().mid(first.text().size());
+    const QString rest = all.mid(first.text().size());
     QCOMPARE(!rest.isEmpty() && rest.trimmed().isEmpty(), separator);
 }
 
@@ -281,9 +326,10 @@ void tst_ServerConsole::status()
 void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
 {
     ConsoleProbe panel(100);
+    panel.resize(900, 1000);
     auto *search = panel.findChild<SearchPanel *>();
     QVERIFY(search);
-    const QTextDocument *doc = panel.view()->document();
+    CTextBrowser *doc = panel.view();
     panel.appendOutputRecord("an error before searching\n", ConsoleProbe::Decoding::SystemCodec);
     QCOMPARE(TestSupport::greenTexts(doc), QStringList());
 

@@ -75,7 +75,12 @@ private:
     QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
     QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
     ColorProgressBar *bar() const { return panel->findChild<ColorProgressBar *>(); }
-    QString consoleText() const { return panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"))->toPlainText(); }
+    QString consoleText() const
+    {
+        auto *console = panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
+        console->flush();
+        return console->toPlainText();
+    }
     void closeServer()
     {
         for (QPushButton *b : panel->findChildren<QPushButton *>()) {

@@ -1,3 +1,4 @@
+#include "testsupport.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"
 
@@ -154,8 +155,10 @@ void TestCLineEdit::browserScrollsWithoutCtrl()
 {
     CTextBrowser browser;
     browser.resize(300, 120);
+    QStringList lines;
     for (int i = 0; i < 200; ++i)
-        browser.append(QString::number(i));
+        lines << QString::number(i);
+    TestSupport::appendLines(&browser, lines);
     browser.show();
     QVERIFY(QTest::qWaitForWindowExposed(&browser));
     QScrollBar *bar = browser.verticalScrollBar();

@@ -31,9 +31,8 @@ private slots:
 namespace {
 void fill(CTextBrowser &console)
 {
-    for (const char *line : {"[10:00:01] ERROR: disk full", "[10:00:02] an error occurred in a.c",
-                             "[10:00:03] abc started", "[10:00:04] last error, retrying"})
-        console.append(QString::fromUtf8(line));
+    TestSupport::appendLines(&console, {"[10:00:01] ERROR: disk full", "[10:00:02] an error occurred in a.c",
+                                        "[10:00:03] abc started", "[10:00:04] last error, retrying"});
     console.moveCursor(QTextCursor::Start);
 }
 
@@ -156,9 +155,9 @@ void TestSearch::searchSteps()
 void TestSearch::previousResetsHorizontalScroll()
 {
     CTextBrowser console;
-    console.setLineWrapMode(QTextEdit::NoWrap);
+    console.setLineWrapMode(QPlainTextEdit::NoWrap);
     fill(console);
-    console.append(QString(400, QLatin1Char('x')));   // the end lies far right
+    TestSupport::appendLines(&console, {QString(400, QLatin1Char('x'))});   // the end lies far right
     console.resize(200, 120);
     console.show();
     QVERIFY(QTest::qWaitForWindowExposed(&console));
@@ -192,24 +191,25 @@ void TestSearch::searchAll()
     QFETCH(QStringList, marked);
 
     CTextBrowser console;
-    console.append(QStringLiteral("<font color=\"#0000FF\">blue</font>"));
+    QTextCharFormat blueText;
+    blueText.setForeground(QColor("#0000FF"));
+    console.appendParagraph(QStringLiteral("blue"), blueText);
     fill(console);
     auto *highlighter = new SearchHighLight(console.document());
-    QCOMPARE(TestSupport::greenTexts(console.document()), QStringList());   // attached, empty pattern
+    console.setHighlighter(highlighter);
+    QCOMPARE(TestSupport::greenTexts(&console), QStringList());   // attached, empty pattern
     if (!earlier.isEmpty()) {
         ConsoleSearch::searchAll(&console, highlighter, earlier);
-        QVERIFY(!TestSupport::greenTexts(console.document()).isEmpty());
+        QVERIFY(!TestSupport::greenTexts(&console).isEmpty());
     }
     ConsoleSearch::searchAll(&console, highlighter, pattern);
-    QCOMPARE(TestSupport::greenTexts(console.document()), marked);
+    QCOMPARE(TestSupport::greenTexts(&console), marked);
 
     // Only the background: the console's own colours stay.
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("blue"));
-    const QTextBlock first = console.document()->firstBlock();
-    QCOMPARE(first.layout()->formats().size(), 1);
-    QCOMPARE(first.layout()->formats().first().format.properties().keys(),
-             QList<int>{QTextFormat::BackgroundBrush});
-    QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor("#0000FF"));
+    QCOMPARE(TestSupport::greenTexts(&console), QStringList{"blue"});
+    QCOMPARE(console.extraSelections().first().format.properties().keys(), QList<int>{QTextFormat::BackgroundBrush});
+    QCOMPARE(console.document()->firstBlock().begin().fragment().charFormat().foreground().color(), QColor("#0000FF"));
 }
 
 void TestSearch::clearAndSearchAgain()
@@ -217,21 +217,21 @@ void TestSearch::clearAndSearchAgain()
     CTextBrowser console;
     fill(console);
     auto *highlighter = new SearchHighLight(console.document());
-    const QTextDocument *doc = console.document();
+    console.setHighlighter(highlighter);
 
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
-    console.append(QStringLiteral("one more error"));          // marked while attached
-    QCOMPARE(TestSupport::greenTexts(doc).size(), 3);
+    TestSupport::appendLines(&console, {"one more error"});    // marked while attached
+    QCOMPARE(TestSupport::greenTexts(&console).size(), 3);
 
     ConsoleSearch::clearHighLight(highlighter);
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
+    QCOMPARE(TestSupport::greenTexts(&console), QStringList());
     QVERIFY(!highlighter->document());                          // detached
-    console.append(QStringLiteral("error after clearing"));
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
+    TestSupport::appendLines(&console, {"error after clearing"});
+    QCOMPARE(TestSupport::greenTexts(&console), QStringList());
 
     ConsoleSearch::clearHighLight(highlighter);                 // twice is harmless
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
-    QCOMPARE(TestSupport::greenTexts(doc).size(), 4);
+    QCOMPARE(TestSupport::greenTexts(&console).size(), 4);
 }
 
 QTEST_MAIN(TestSearch)

@@ -3,6 +3,7 @@
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/clineedit.h"
+#include "ui/widgets/consolepalette.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
@@ -32,9 +33,26 @@
 
 namespace {
 
+// Local time, "yyyy-MM-dd hh:mm:ss.zzz". A busy server writes thousands of
+// records a second, so the date and time are formatted once per second.
 QString timestamp()
 {
-    return QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    static qint64 cachedSecond = -1;
+    static QString cachedPrefix;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != cachedSecond) {
+        cachedSecond = second;
+        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
+    }
+    return cachedPrefix + QStringLiteral("%1").arg(now % 1000, 3, 10, QLatin1Char('0'));
+}
+
+QTextCharFormat coloured(const QColor &color)
+{
+    QTextCharFormat format;
+    format.setForeground(color);
+    return format;
 }
 
 // The area above the console, holding the lamp. It paints every pixel of
@@ -137,9 +155,6 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     console = new CTextBrowser;
     console->setObjectName(QStringLiteral("ServerConsole"));
     console->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-    // A read-only console has nothing to undo; the undo stack would only
-    // keep a copy of every record until the next clear.
-    console->setUndoRedoEnabled(false);
     searchPanel = new SearchPanel;
     searchPanel->hide();
 
@@ -151,6 +166,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     setAcceptDrops(true);
     recordCounter = 0;
     highlighter = new SearchHighLight(console->document());
+    console->setHighlighter(highlighter);
     setServerStatus(0);
 
     for (CLineEdit *field : {pathField, workDirField, paramField})
@@ -178,14 +194,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     connect(searchPanel, &SearchPanel::clear, this, &ServerPanel::clearHighLight);
 }
 
-ServerPanel::~ServerPanel()
-{
-    // Deleting an attached highlighter detaches it, which strips the formats
-    // of every block and so lays out the whole console once more: seconds
-    // with a full console, at quit. The text goes with the panel anyway.
-    console->clear();
-    delete highlighter;
-}
+ServerPanel::~ServerPanel() = default;
 
 void ServerPanel::setServerParam(const ServerParam &p)
 {
@@ -228,44 +237,49 @@ void ServerPanel::countRecord()
 void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding)
 {
     countRecord();
-    console->append(QStringLiteral("<font color=#ff7038>%1</font>").arg(timestamp() + QStringLiteral("(信息)")));
-    console->setTextColor(QColor(QStringLiteral("#F0F0F0")));
-    console->append(decode(bytes, decoding));
+    static const QTextCharFormat header = coloured(ConsolePalette::header());
+    static const QTextCharFormat body = coloured(ConsolePalette::text());
+    console->appendParagraph(timestamp() + QStringLiteral("(信息)"), header);
+    console->appendAnsiParagraph(decode(bytes, decoding), body);
 }
 
 void ServerPanel::appendErrorOutput(const QByteArray &bytes)
 {
     countRecord();
-    // Escaped, so that "<init>" in a Java stack trace stays visible; being
-    // rich text, the chunk's line breaks still fold into one line.
-    console->append(QStringLiteral("<font color=blue>%1</font>").arg(decode(bytes, Decoding::SystemCodec).toHtmlEscaped()));
+    static const QTextCharFormat error = coloured(ConsolePalette::errorText());
+    console->appendAnsiParagraph(decode(bytes, Decoding::SystemCodec), error);
 }
 
-void ServerPanel::appendBanner(const QString &text, const char *color)
+void ServerPanel::appendBanner(const QString &text, const QColor &color)
 {
-    console->append(QStringLiteral("<font color=%1>%2</font>").arg(QLatin1String(color), timestamp() + text));
+    console->appendParagraph(timestamp() + text, coloured(color));
+}
+
+void ServerPanel::appendSeparator()
+{
+    console->appendParagraph(QStringLiteral("\n\n"), QTextCharFormat());
 }
 
 void ServerPanel::appendStartBanner()
 {
-    appendBanner(QStringLiteral("  程序启动--------------------------------------------------"), "green");
+    appendBanner(QStringLiteral("  程序启动--------------------------------------------------"), ConsolePalette::started());
 }
 
 void ServerPanel::appendStartFailure(QProcess::ProcessError error)
 {
     if (error == QProcess::FailedToStart)
-        appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), "red");
-    console->append(QStringLiteral("\n\n"));
+        appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
+    appendSeparator();
 }
 
 void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status)
 {
     Q_UNUSED(exitCode)
     if (status == QProcess::CrashExit)
-        appendBanner(QStringLiteral("  程序异常终止--------------------------------------------------"), "red");
+        appendBanner(QStringLiteral("  程序异常终止--------------------------------------------------"), ConsolePalette::failed());
     else
-        appendBanner(QStringLiteral("  程序结束--------------------------------------------------"), "green");
-    console->append(QStringLiteral("\n\n"));
+        appendBanner(QStringLiteral("  程序结束--------------------------------------------------"), ConsolePalette::started());
+    appendSeparator();
 }
 
 void ServerPanel::setServerStatus(int started)

@@ -114,7 +114,8 @@ protected:
 
 private:
     void countRecord();
-    void appendBanner(const QString &text, const char *color);
+    void appendBanner(const QString &text, const QColor &color);
+    void appendSeparator();
     QString decode(const QByteArray &bytes, Decoding decoding) const;
     void openFolderOf(const QString &path);
 
