@@ -10,7 +10,9 @@
 //   cwd          print "cwd=<dir>\n" on stdout
 //   args         print "argc=<n>\n" and "arg[<i>]=<a>\n" for every argument after "args"
 //   grandchild   start a child of its own that sleeps forever; print "grandchild=<pid>\n"
-//   flood BYTES  write about BYTES of realistic log lines to stdout, then exit 0
+//   flood BYTES  write about BYTES of realistic log lines to stdout in 64 KiB writes
+//   logger RATE SECONDS  write RATE log lines of 150-250 bytes a second, one
+//                to four lines a write, for SECONDS
 //   forever      sleep until killed; on SIGTERM exit 0 after "bye\n"
 // Without arguments it prints "noargs\n".
 #include <chrono>
@@ -65,26 +67,52 @@ void writeAll(FILE *f, const std::string &data)
     std::fflush(f);
 }
 
+const char *const levels[] = {"INFO", "DEBUG", "WARN", "INFO"};
+const char *const messages[] = {
+    "[SIP] REGISTER from 34020000001320000001@192.168.1.64:5060 accepted, expires 3600",
+    "[RTP] stream 34020000001310000001 ssrc=0x1f2e3d4c port 30012 recv 1316 bytes seq 48213",
+    "[HTTP] GET /index/api/getMediaList?secret=*** 200 OK 3ms",
+    "[SIP] MESSAGE Keepalive from 34020000001320000002, status OK",
+    "[RTSP] play rtsp://127.0.0.1:554/rtp/34020000001310000001 session 7f3a9c",
+};
+
+int logLine(char *line, size_t size, long long n, int padding)
+{
+    return std::snprintf(line, size, "2026-12-07 10:%02lld:%02lld.%03lld %s %s #%lld %.*s\n", (n / 60000) % 60,
+                         (n / 1000) % 60, n % 1000, levels[n % 4], messages[n % 5], n, padding,
+                         "................................................................................"
+                         "................................................................................");
+}
+
 void flood(long long bytes)
 {
-    static const char *const levels[] = {"INFO", "DEBUG", "WARN", "INFO"};
-    static const char *const messages[] = {
-        "[SIP] REGISTER from 34020000001320000001@192.168.1.64:5060 accepted, expires 3600",
-        "[RTP] stream 34020000001310000001 ssrc=0x1f2e3d4c port 30012 recv 1316 bytes seq 48213",
-        "[HTTP] GET /index/api/getMediaList?secret=*** 200 OK 3ms",
-        "[SIP] MESSAGE Keepalive from 34020000001320000002, status OK",
-        "[RTSP] play rtsp://127.0.0.1:554/rtp/34020000001310000001 session 7f3a9c",
-    };
+    static char buffer[65536];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     long long written = 0;
     char line[512];
     for (long long n = 0; written < bytes; ++n) {
-        const int len = std::snprintf(line, sizeof line, "2026-12-07 10:%02lld:%02lld.%03lld %s %s #%lld\n",
-                                      (n / 60000) % 60, (n / 1000) % 60, n % 1000, levels[n % 4],
-                                      messages[n % 5], n);
+        const int len = logLine(line, sizeof line, n, 0);
         std::fwrite(line, 1, static_cast<size_t>(len), stdout);
         written += len;
     }
     std::fflush(stdout);
+}
+
+void logger(int rate, int seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const long long total = static_cast<long long>(rate) * seconds;
+    char line[512];
+    for (long long n = 0; n < total;) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000 / rate));
+        for (int k = 0, lines = 1 + static_cast<int>(n % 4); k < lines && n < total; ++k, ++n) {
+            // Messages are 56-88 bytes; padding brings lines to 150-250.
+            const int len = logLine(line, sizeof line, n, 80 + static_cast<int>((n * 37) % 80));
+            std::fwrite(line, 1, static_cast<size_t>(len), stdout);
+        }
+        std::fflush(stdout);
+    }
 }
 
 volatile std::sig_atomic_t g_term = 0;
@@ -146,6 +174,9 @@ int main(int argc, char **argv)
         } else if (cmd == "flood") {
             flood(std::atoll(arg));
             ++i;
+        } else if (cmd == "logger") {
+            logger(std::atoi(arg), i + 2 < argc ? std::atoi(argv[i + 2]) : 1);
+            i += 2;
         } else if (cmd == "forever") {
             std::signal(SIGTERM, [](int) { g_term = 1; });
             while (!g_term)

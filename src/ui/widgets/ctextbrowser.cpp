@@ -18,7 +18,7 @@ namespace {
 constexpr int FrameMs = 16;
 // Longest stretch of one frame spent inserting; the rest of the frame is
 // the event loop's (reading pipes, painting, the operator's clicks).
-constexpr qint64 InsertBudgetMs = 20;
+constexpr qint64 InsertBudgetMs = 10;
 // A line is broken after this many characters: laying out one endless line
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
@@ -81,12 +81,14 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
     queuedChars += text.size() + (newParagraph ? 1 : 0);
     queue.push_back(Span{std::move(text), format, newParagraph});
 
-    // More queued than the console may hold: the oldest queued text would be
-    // trimmed as soon as it was shown. Skip it now and say so there.
+    // More queued than the console keeps after a trim: the oldest queued
+    // text would be trimmed as soon as it was shown. Skip it now and say so
+    // there; what is left, and the note, fit below the bound.
     bool skipped = false;
-    while (queuedChars > maxChars) {
+    const qint64 queueCap = qint64(maxChars) / 8 * 7 - 64;
+    while (queuedChars > queueCap) {
         Span &front = queue.front();
-        const qint64 excess = queuedChars - maxChars;
+        const qint64 excess = queuedChars - queueCap;
         const qint64 size = front.text.size() + (front.newParagraph ? 1 : 0);
         if (size <= excess) {
             skippedChars += front.text.size();
@@ -207,9 +209,9 @@ void CTextBrowser::trim(bool tail)
     const int chars = doc->characterCount();
     if (chars <= maxChars)
         return;
-    // Down to three quarters, so that trimming happens once per quarter of
-    // the bound rather than on every frame.
-    const int cutAt = chars - maxChars / 4 * 3;
+    // An eighth below the bound: trimming then happens once per eighth of
+    // the bound rather than on every frame, and one trim stays short.
+    const int cutAt = chars - maxChars / 8 * 7;
     QTextBlock keep = doc->findBlock(cutAt);
     int cutPos = keep.position();
     if (cutPos < cutAt) {

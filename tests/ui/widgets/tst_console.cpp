@@ -1,0 +1,166 @@
+#include "testsupport.h"
+#include "ui/widgets/consolesearch.h"
+#include "ui/widgets/ctextbrowser.h"
+#include "ui/widgets/searchhighlight.h"
+
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+
+// The console's bound, its frames and what it does when it falls behind.
+class tst_Console : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void boundDropsOldestLines_data();
+    void boundDropsOldestLines();
+    void framesKeepOrder();
+    void longLinesAreBroken();
+    void liveTail();
+    void searchOnTrimmedConsole();
+};
+
+namespace {
+
+QString line(int i)
+{
+    return QStringLiteral("line %1 ").arg(i, 5, 10, QLatin1Char('0')) + QString(40, QLatin1Char('.'));
+}
+
+// The numbers of the "line N" lines, in console order.
+QList<int> numbers(const CTextBrowser &console)
+{
+    QList<int> found;
+    static const QRegularExpression number(QStringLiteral("^line (\\d+) "));
+    for (QTextBlock b = console.document()->firstBlock(); b.isValid(); b = b.next()) {
+        const QRegularExpressionMatch m = number.match(b.text());
+        if (m.hasMatch())
+            found << m.captured(1).toInt();
+    }
+    return found;
+}
+
+bool contiguousUpTo(const QList<int> &n, int last)
+{
+    for (int i = 1; i < n.size(); ++i) {
+        if (n.at(i) != n.at(i - 1) + 1)
+            return false;
+    }
+    return !n.isEmpty() && n.last() == last;
+}
+
+} // namespace
+
+void tst_Console::boundDropsOldestLines_data()
+{
+    QTest::addColumn<int>("perFrame");   // lines queued between two frames
+    QTest::addColumn<bool>("skipped");   // more queued at once than the bound
+
+    QTest::newRow("shown as they come") << 20 << false;
+    QTest::newRow("flood: queue over the bound") << 2000 << true;
+}
+
+void tst_Console::boundDropsOldestLines()
+{
+    QFETCH(int, perFrame);
+    QFETCH(bool, skipped);
+
+    CTextBrowser console;
+    console.setMaximumCharacters(8000);
+    const int total = 2000;
+    for (int i = 0; i < total; ++i) {
+        console.appendParagraph(line(i), QTextCharFormat());
+        if ((i + 1) % perFrame == 0)
+            console.flush();
+    }
+    console.flush();
+    QVERIFY(console.document()->characterCount() <= 8000);
+    const QList<int> n = numbers(console);
+    QVERIFY2(contiguousUpTo(n, total - 1), qPrintable(QString::number(n.value(0))));
+    QVERIFY(n.first() > 0);
+    QCOMPARE(console.toPlainText().contains(QStringLiteral("略过了")), skipped);
+    if (skipped)
+        QVERIFY(console.document()->firstBlock().text().contains(QStringLiteral("输出过快")));
+}
+
+// Queued lines reach the console on their own, in the order queued, also
+// when a frame cannot take them all.
+void tst_Console::framesKeepOrder()
+{
+    CTextBrowser console;
+    for (int i = 0; i < 300; ++i)
+        console.appendParagraph(line(i), QTextCharFormat());
+    QTRY_VERIFY(!console.hasQueued());
+    for (int i = 300; i < 400; ++i)
+        console.appendParagraph(line(i), QTextCharFormat());
+    QTRY_VERIFY(!console.hasQueued());
+    const QList<int> n = numbers(console);
+    QCOMPARE(n.size(), 400);
+    QVERIFY(contiguousUpTo(n, 399));
+}
+
+void tst_Console::longLinesAreBroken()
+{
+    CTextBrowser console;
+    console.appendParagraph(QString(15000, QLatin1Char('a')), QTextCharFormat());
+    console.appendAnsiParagraph(QString(9000, QLatin1Char('b')), QTextCharFormat());
+    console.appendAnsiParagraph(QStringLiteral("x\n") + QString(9000, QLatin1Char('c')), QTextCharFormat());
+    console.flush();
+    QStringList blocks = console.toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(blocks.size(), 5);
+    QCOMPARE(blocks.at(0).size(), 10000);
+    QCOMPARE(blocks.at(1), QString(5000, QLatin1Char('a')));
+    QCOMPARE(blocks.at(2).size(), 9000);   // a new paragraph starts a new line count
+    QCOMPARE(blocks.at(4).size(), 9000);
+}
+
+void tst_Console::liveTail()
+{
+    CTextBrowser console;
+    console.resize(300, 150);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QScrollBar *bar = console.verticalScrollBar();
+    QStringList lines;
+    for (int i = 0; i < 100; ++i)
+        lines << line(i);
+    TestSupport::appendLines(&console, lines);
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());        // follows the newest line
+
+    bar->setValue(3);                              // the operator scrolls up
+    const QString top = console.cursorForPosition(QPoint(2, 2)).block().text();
+    TestSupport::appendLines(&console, lines);
+    QCOMPARE(bar->value(), 3);
+    QCOMPARE(console.cursorForPosition(QPoint(2, 2)).block().text(), top);
+}
+
+// Search sees what is left after a trim and what arrives later.
+void tst_Console::searchOnTrimmedConsole()
+{
+    CTextBrowser console;
+    console.resize(600, 400);
+    auto *highlighter = new SearchHighLight(console.document());
+    console.setHighlighter(highlighter);
+    console.setMaximumCharacters(4000);
+    QStringList lines;
+    for (int i = 0; i < 200; ++i)
+        lines << line(i);
+    TestSupport::appendLines(&console, lines);
+    QVERIFY(!console.toPlainText().contains(line(0)));
+
+    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("line 0019[5-9]"));
+    QCOMPARE(TestSupport::greenTexts(&console).size(), 5);
+    TestSupport::appendLines(&console, {QStringLiteral("line 00195 again")});
+    QCOMPARE(TestSupport::greenTexts(&console).last(), QStringLiteral("line 00195"));
+
+    ConsoleSearch::searchNext(&console, line(199), true);
+    QCOMPARE(console.textCursor().selectedText(), line(199));
+    ConsoleSearch::searchNext(&console, line(1), true);   // trimmed: not found
+    QVERIFY(!console.textCursor().hasSelection());
+}
+
+QTEST_MAIN(tst_Console)
+#include "tst_console.moc"
