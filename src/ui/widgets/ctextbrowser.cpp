@@ -2,6 +2,7 @@
 
 #include "ui/widgets/ansitext.h"
 #include "ui/widgets/consolepalette.h"
+#include "ui/widgets/freedmemory.h"
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/wheelzoom.h"
 
@@ -225,6 +226,7 @@ void CTextBrowser::trim(bool tail)
     QTextCursor cursor(doc);
     cursor.setPosition(cutPos, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    releaseFreedMemory();
     if (!tail)
         bar->setValue(qMax(0, top - removedLines));
 }
