@@ -60,6 +60,7 @@ private slots:
 
     void firstStartCreatesSettingsAndRuns();
     void secondCopyIsRefused();
+    void twoCopiesStartedTogether();
     void newCopyStartsAfterTheFirstEnds_data();
     void newCopyStartsAfterTheFirstEnds();
     void missingStyleSheetStillOpensWindow();
@@ -291,6 +292,38 @@ void TestStartup::secondCopyIsRefused()
     // The first copy is not disturbed.
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(visibleWindows(first, QStringLiteral("Orvane")).size(), 1);
+}
+
+void TestStartup::twoCopiesStartedTogether()
+{
+    const QString program = makeRunFolder(true);
+    QVERIFY(!program.isEmpty());
+
+    // The copies race for the guard; whichever wins, exactly one runs.
+    for (int round = 0; round < 3; ++round) {
+        QProcess *copies[] = {startLauncher(program), startLauncher(program)};
+        QStringList names;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                names.clear();
+                for (QProcess *copy : copies) {
+                    const QStringList windows = visibleWindows(copy);
+                    if (windows.size() != 1)
+                        return false;
+                    names << windowName(windows.first());
+                }
+                return true;
+            }(),
+            kWait);
+        const int refused = names.indexOf(QStringLiteral("提示"));
+        QVERIFY2(refused >= 0 && names.at(1 - refused) == kTitle, qPrintable(names.join(QLatin1String(" | "))));
+        QCOMPARE(closeRefusalBox(copies[refused], visibleWindows(copies[refused]).first()), 0);
+        QCOMPARE(copies[1 - refused]->state(), QProcess::Running);
+
+        copies[1 - refused]->kill();
+        QVERIFY(copies[1 - refused]->waitForFinished(kWait));
+        removeGuardLeftovers();
+    }
 }
 
 void TestStartup::newCopyStartsAfterTheFirstEnds_data()
