@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -299,9 +300,26 @@ void TestStartup::twoCopiesStartedTogether()
     const QString program = makeRunFolder(true);
     QVERIFY(!program.isEmpty());
 
-    // The copies race for the guard; whichever wins, exactly one runs.
+    // QSharedMemory takes a system semaphore of the same key around attach
+    // and create. Held here while both copies start, it lines them up right
+    // before the guard, so that both are likely to find no segment and race
+    // to create it.
+    const auto waitsForLock = [](QProcess *copy) {
+        QFile wchan(QStringLiteral("/proc/%1/wchan").arg(copy->processId()));
+        return wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("sem");
+    };
+
     for (int round = 0; round < 3; ++round) {
+        const QByteArray ownTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(tmpDir->path()));
+        QSystemSemaphore guardLock(QStringLiteral("Tessarin"), 1, QSystemSemaphore::Open);
+        qputenv("TMPDIR", ownTmp);
+        QVERIFY(guardLock.acquire());
         QProcess *copies[] = {startLauncher(program), startLauncher(program)};
+        QTRY_VERIFY_WITH_TIMEOUT(waitsForLock(copies[0]) && waitsForLock(copies[1]), kWait);
+        QVERIFY(guardLock.release());
+
+        // Whichever wins, exactly one runs and the other is refused.
         QStringList names;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -320,6 +338,8 @@ void TestStartup::twoCopiesStartedTogether()
         QCOMPARE(closeRefusalBox(copies[refused], visibleWindows(copies[refused]).first()), 0);
         QCOMPARE(copies[1 - refused]->state(), QProcess::Running);
 
+        // Killed, the winner leaves its guard behind; removed here, so that
+        // each round starts as the first did.
         copies[1 - refused]->kill();
         QVERIFY(copies[1 - refused]->waitForFinished(kWait));
         removeGuardLeftovers();
