@@ -74,6 +74,18 @@ bool recordConnectionIds(DbFixture &fx, TempAppDir &app)
     return true;
 }
 
+// Settings pointing at fx, the table t, and a clean script in which "%1"
+// names a lock of this database's own.
+bool prepareLockingScripts(DbFixture &fx, TempAppDir &app, const QString &clean, const QByteArray &init)
+{
+    if (!createTable(fx))
+        return false;
+    writeScripts(app, clean.arg(fx.database()).toUtf8(), init, "DO 0;");
+    app.writeIni(fx.mysqlIni());
+    app.initialize();
+    return true;
+}
+
 QStringList rows(DbFixture &fx)
 {
     return fx.column(QStringLiteral("SELECT CONCAT(n, IFNULL(CONCAT(':', label), '')) FROM t ORDER BY id"));
@@ -440,17 +452,14 @@ private slots:
         QFETCH(bool, duringScript);
         DbFixture fx;
         REQUIRE_DB(fx);
-        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
-        const QString lock = fx.database();
         TempAppDir app;
-        writeScripts(app,
-                     QStringLiteral("INSERT INTO t (n) VALUES (CONNECTION_ID()); DO GET_LOCK('%1', 120);"
-                                    " DO RELEASE_LOCK('%1');").arg(lock).toUtf8(),
-                     "DO 0;", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
+        QVERIFY2(prepareLockingScripts(fx, app,
+                                       QStringLiteral("INSERT INTO t (n) VALUES (CONNECTION_ID());"
+                                                      " DO GET_LOCK('%1', 120); DO RELEASE_LOCK('%1');"),
+                                       "DO 0;"),
+                 qPrintable(fx.lastError()));
 
-        LockHolder holder(lock);
+        LockHolder holder(fx.database());
         if (duringScript)
             QVERIFY(holder.waitHeld());
         else
@@ -644,19 +653,16 @@ private slots:
     {
         DbFixture fx;
         REQUIRE_DB(fx);
-        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
-        const QString lock = fx.database();
         TempAppDir app;
-        writeScripts(app,
-                     QStringLiteral("INSERT INTO t (n) VALUES (1); DO GET_LOCK('%1', 120);"
-                                    " INSERT INTO t (n) VALUES (2); DO RELEASE_LOCK('%1');").arg(lock).toUtf8(),
-                     "INSERT INTO t (n) VALUES (3);", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
+        QVERIFY2(prepareLockingScripts(fx, app,
+                                       QStringLiteral("INSERT INTO t (n) VALUES (1); DO GET_LOCK('%1', 120);"
+                                                      " INSERT INTO t (n) VALUES (2); DO RELEASE_LOCK('%1');"),
+                                       "INSERT INTO t (n) VALUES (3);"),
+                 qPrintable(fx.lastError()));
 
         auto worker = std::make_unique<SqlProcessThread>();
         Recorder rec(worker.get());
-        LockHolder holder(lock);
+        LockHolder holder(fx.database());
         QVERIFY(holder.waitHeld());
         QVERIFY(rec.run(*worker, 0));
         for (int task : {1, 2}) {
