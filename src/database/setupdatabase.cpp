@@ -139,16 +139,17 @@ QString SetupDatabase::execScript(const QString &path)
     const QByteArray bytes = file.readAll();
     file.close();
     const int end = bytes.indexOf('\0');
-    const QString text = QString::fromUtf8(end < 0 ? bytes : bytes.left(end));
+    const QByteArray script = end < 0 ? bytes : bytes.left(end);
 
     // A script that is not UTF-8 (a GBK export, say) would reach the server
     // as replacement characters; refuse it whole instead.
-    const int invalid = firstInvalidUtf8(end < 0 ? bytes : bytes.left(end));
+    const int invalid = firstInvalidUtf8(script);
     if (invalid >= 0) {
         return scriptFailure(path, QStringLiteral("不是 UTF-8 文本：偏移 %1 处的字节 0x%2 无效")
                                        .arg(invalid)
-                                       .arg(uchar(bytes.at(invalid)), 2, 16, QLatin1Char('0')));
+                                       .arg(uchar(script.at(invalid)), 2, 16, QLatin1Char('0')));
     }
+    const QString text = QString::fromUtf8(script);
 
     if (!connected || !ownsConnection())
         return scriptFailure(path, QStringLiteral("数据库未连接"));
@@ -164,10 +165,9 @@ QString SetupDatabase::execScript(const QString &path)
     // The server drops the connection on a packet over its limit, with no
     // more than "gone away" to say why; the query packet is the text plus
     // one command byte.
-    const qint64 size = text.toUtf8().size();
-    if (size + 1 > packetLimit) {
+    if (script.size() + 1 > packetLimit) {
         return scriptFailure(path, QStringLiteral("脚本有 %1 字节，超过服务器一次可接收的 max_allowed_packet（%2 字节）")
-                                       .arg(size)
+                                       .arg(script.size())
                                        .arg(packetLimit));
     }
 
