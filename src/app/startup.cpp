@@ -55,13 +55,17 @@ int runLauncher(int &argc, char **argv)
 
     dropStaleGuard();
     QSharedMemory guard(QString::fromLatin1(kGuardKey));
-    if (guard.attach(QSharedMemory::ReadWrite)) {
+    // Two copies started together may both find no segment to attach to; the
+    // creation decides between them, so one that loses it is a second copy
+    // too. Any other failure to create the guard does not keep us from running.
+    const bool running = guard.attach(QSharedMemory::ReadWrite)
+        || (!guard.create(1, QSharedMemory::ReadWrite) && guard.error() == QSharedMemory::AlreadyExists);
+    if (running) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"),
                         QStringLiteral("程序已经启动, 请勿重复启动!"), QMessageBox::Ok);
         box.exec();
         return 0;
     }
-    guard.create(1, QSharedMemory::ReadWrite);
 
     SetupConfig *config = SetupConfig::instance();
     config->initialize(QCoreApplication::applicationDirPath());

@@ -8,6 +8,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QVariant>
 
 #include <atomic>
 #include <memory>
@@ -21,6 +22,45 @@ std::unique_ptr<SetupDatabase> g_holder;
 QString scriptFailure(const QString &path, const QString &reason)
 {
     return QStringLiteral("执行脚本失败： ") + path + QLatin1Char('\n') + reason;
+}
+
+// Offset of the first byte that does not belong to a well-formed UTF-8
+// sequence (no overlong forms, surrogates or code points past U+10FFFF);
+// -1 when all of it is UTF-8.
+int firstInvalidUtf8(const QByteArray &bytes)
+{
+    const int size = bytes.size();
+    for (int i = 0; i < size;) {
+        const uchar lead = uchar(bytes.at(i));
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        int length = 0;
+        uint code = 0;
+        uint least = 0;
+        if ((lead & 0xE0) == 0xC0) {
+            length = 2, code = lead & 0x1F, least = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            length = 3, code = lead & 0x0F, least = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            length = 4, code = lead & 0x07, least = 0x10000;
+        } else {
+            return i;
+        }
+        if (i + length > size)
+            return i;
+        for (int k = 1; k < length; ++k) {
+            const uchar next = uchar(bytes.at(i + k));
+            if ((next & 0xC0) != 0x80)
+                return i;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return i;
+        i += length;
+    }
+    return -1;
 }
 
 } // namespace
@@ -43,6 +83,13 @@ SetupDatabase *SetupDatabase::instance()
 QString SetupDatabase::openDatabase(const MysqlParam &settings)
 {
     QMutexLocker locker(&mutex);
+    const QString error = open(settings);
+    connected = error.isEmpty();
+    return error;
+}
+
+QString SetupDatabase::open(const MysqlParam &settings)
+{
     // Replace the old connection ourselves: addDatabase() on a taken name
     // would drop the old driver without closing its socket.
     releaseConnection();
@@ -79,6 +126,7 @@ void SetupDatabase::closeDatabase()
     if (db.isValid() && db.driver()->thread() != QThread::currentThread())
         return;
     releaseConnection();
+    connected = false;
 }
 
 QString SetupDatabase::execScript(const QString &path)
@@ -91,14 +139,37 @@ QString SetupDatabase::execScript(const QString &path)
     const QByteArray bytes = file.readAll();
     file.close();
     const int end = bytes.indexOf('\0');
-    const QString text = QString::fromUtf8(end < 0 ? bytes : bytes.left(end));
+    const QByteArray script = end < 0 ? bytes : bytes.left(end);
 
-    if (!ownsOpenConnection())
+    // A script that is not UTF-8 (a GBK export, say) would reach the server
+    // as replacement characters; refuse it whole instead.
+    const int invalid = firstInvalidUtf8(script);
+    if (invalid >= 0) {
+        return scriptFailure(path, QStringLiteral("不是 UTF-8 文本：偏移 %1 处的字节 0x%2 无效")
+                                       .arg(invalid)
+                                       .arg(uchar(script.at(invalid)), 2, 16, QLatin1Char('0')));
+    }
+    const QString text = QString::fromUtf8(script);
+
+    if (!connected || !ownsConnection())
         return scriptFailure(path, QStringLiteral("数据库未连接"));
     // The server would reject an empty query text; an empty script simply
     // has nothing to do.
     if (text.trimmed().isEmpty())
         return QString();
+
+    qint64 packetLimit = 0;
+    const QString dead = makeLive(path, &packetLimit);
+    if (!dead.isEmpty())
+        return dead;
+    // The server drops the connection on a packet over its limit, with no
+    // more than "gone away" to say why; the query packet is the text plus
+    // one command byte.
+    if (script.size() + 1 > packetLimit) {
+        return scriptFailure(path, QStringLiteral("脚本有 %1 字节，超过服务器一次可接收的 max_allowed_packet（%2 字节）")
+                                       .arg(script.size())
+                                       .arg(packetLimit));
+    }
 
     // The whole file goes to the server as one text; QMYSQL connects with
     // CLIENT_MULTI_STATEMENTS, so the server runs the statements in order and
@@ -115,9 +186,35 @@ QString SetupDatabase::execScript(const QString &path)
     return QString();
 }
 
-bool SetupDatabase::ownsOpenConnection() const
+bool SetupDatabase::ownsConnection() const
 {
-    return db.isOpen() && db.driver()->thread() == QThread::currentThread();
+    return db.isValid() && db.driver()->thread() == QThread::currentThread();
+}
+
+QString SetupDatabase::makeLive(const QString &path, qint64 *packetLimit)
+{
+    // A connection the server has killed, or dropped after its idle timeout
+    // or a restart, still looks open here. Asking for the packet limit shows
+    // whether it answers; if not, it is opened again once, with the settings
+    // as they are now, before anything of the script is sent.
+    const auto probe = [this, packetLimit](QString *error) {
+        QSqlQuery query(db);
+        if (db.isOpen() && query.exec(QStringLiteral("SELECT @@max_allowed_packet")) && query.next()) {
+            *packetLimit = query.value(0).toLongLong();
+            return true;
+        }
+        *error = query.lastError().text();
+        return false;
+    };
+    QString error;
+    if (probe(&error))
+        return QString();
+    const QString reopened = open(SetupConfig::instance()->mysqlParam());
+    if (!reopened.isEmpty())
+        return reopened;
+    if (probe(&error))
+        return QString();
+    return scriptFailure(path, error);
 }
 
 void SetupDatabase::releaseConnection()

@@ -25,6 +25,10 @@ public:
     // driver's defaults. The previous connection is closed first.
     QString openDatabase(const MysqlParam &settings);
 
+    // Run a script on the connection task 0 opened. A script that is not
+    // UTF-8, or larger than the server takes in one packet, is refused with
+    // nothing of it run. A connection found dead is opened again first, so
+    // a step that failed can be run again on a live one.
     QString execCleanScript();
     QString execInitScript();
     QString execUpdateScript();
@@ -37,12 +41,19 @@ private:
     SetupDatabase() = default;
     Q_DISABLE_COPY(SetupDatabase)
 
+    QString open(const MysqlParam &settings);
     QString execScript(const QString &path);
-    bool ownsOpenConnection() const;
+    bool ownsConnection() const;
+    // Empty when the held connection answers, after opening it again if it
+    // did not; packetLimit receives the server's max_allowed_packet.
+    QString makeLive(const QString &path, qint64 *packetLimit);
     void releaseConnection();
 
     // Keeps the held handle consistent should two workers ever live at once;
     // in the launcher one worker at a time uses this object.
     QMutex mutex;
     QSqlDatabase db;
+    // A connection was asked for and opened, and not closed since: scripts
+    // may then reopen it when they find it dead.
+    bool connected = false;
 };

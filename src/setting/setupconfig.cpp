@@ -1,13 +1,12 @@
 #include "setting/setupconfig.h"
 
+#include "setting/inifile.h"
 #include "setting/platformdefaults.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QSettings>
-#include <QVariant>
 
 #include <atomic>
 #include <memory>
@@ -27,30 +26,29 @@ struct KeyEntry
     int *number = nullptr;
     bool *flag = nullptr;
 
-    QVariant value() const
+    QString stored() const
     {
         if (text)
             return *text;
         if (number)
-            return *number;
-        return *flag;
+            return QString::number(*number);
+        return *flag ? QStringLiteral("true") : QStringLiteral("false");
     }
 
-    void assign(const QVariant &v) const
+    // Strings as they stand; numbers and switches as QSettings converts
+    // them: "abc" is 0, and only "", "0" and "false" in any case are false.
+    void assign(const QString &v) const
     {
+        const QString trimmed = v.trimmed();
         if (text)
-            *text = v.toString();
+            *text = v;
         else if (number)
-            *number = v.toInt();
+            *number = trimmed.toInt();
         else
-            *flag = v.toBool();
+            *flag = !(trimmed.isEmpty() || trimmed == QLatin1String("0")
+                      || trimmed.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0);
     }
 };
-
-void openStore(QSettings &store)
-{
-    store.setIniCodec("UTF-8");
-}
 
 } // namespace
 
@@ -152,31 +150,30 @@ void SetupConfig::load()
         {"/SetupRedisParam/Parameter", &redisSetup.parameter},
     };
 
-    QSettings store(configFilePath(), QSettings::IniFormat);
-    openStore(store);
+    // A missing or unwritable file leaves the defaults in effect.
+    IniFile store(configFilePath());
     if (QFileInfo::exists(configFilePath())) {
         for (const KeyEntry &entry : keys) {
             const QString key = QLatin1String(entry.key);
             if (!store.contains(key))
-                store.setValue(key, entry.value());
+                store.setValue(key, entry.stored());
         }
         for (const KeyEntry &entry : keys)
-            entry.assign(store.value(QLatin1String(entry.key), entry.value()));
+            entry.assign(store.value(QLatin1String(entry.key), entry.stored()));
     } else {
         for (const KeyEntry &entry : keys)
-            store.setValue(QLatin1String(entry.key), entry.value());
+            store.setValue(QLatin1String(entry.key), entry.stored());
     }
-    store.sync();
+    store.save();
 }
 
 void SetupConfig::saveServerParam(const QString &group, const ServerParam &p)
 {
-    QSettings store(configFilePath(), QSettings::IniFormat);
-    openStore(store);
+    IniFile store(configFilePath());
     store.setValue(group + QStringLiteral("/ProgramPath"), p.programPath);
     store.setValue(group + QStringLiteral("/WorkPath"), p.workPath);
     store.setValue(group + QStringLiteral("/Param"), p.param);
-    store.sync();
+    store.save();
 }
 
 void SetupConfig::saveMediaServerParam(const ServerParam &p)
@@ -194,8 +191,7 @@ void SetupConfig::saveSipServerParam(const ServerParam &p)
 void SetupConfig::saveFontSize(int n)
 {
     m_fontSize = n;
-    QSettings store(configFilePath(), QSettings::IniFormat);
-    openStore(store);
-    store.setValue(QStringLiteral("/Font/Size"), n);
-    store.sync();
+    IniFile store(configFilePath());
+    store.setValue(QStringLiteral("/Font/Size"), QString::number(n));
+    store.save();
 }

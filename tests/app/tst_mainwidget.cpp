@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -110,6 +111,9 @@ private slots:
     void sliderReappliesStyleSheet();
     void styleSheetTemplate_data();
     void styleSheetTemplate();
+
+    void messageBoxesShowTheirWholeText_data();
+    void messageBoxesShowTheirWholeText();
 };
 
 void TestMainWidget::initTestCase()
@@ -418,6 +422,47 @@ void TestMainWidget::styleSheetTemplate()
     w.setFontSize(size);
     QCOMPARE(qApp->styleSheet(), expected);
     QCOMPARE(sizeLabel(w)->text(), label);
+}
+
+void TestMainWidget::messageBoxesShowTheirWholeText_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("text");
+    const QString denied = QStringLiteral(
+        "数据库打开失败： Access denied for user 'root'@'localhost' (using password: YES) QMYSQL: Unable to connect");
+    const QString script = QStringLiteral("执行脚本失败： /opt/tessarin/config/mysql/clean.sql\n"
+                                          "不是 UTF-8 文本：偏移 69 处的字节 0xc3 无效");
+    for (int size : {12, 24, 40, 60}) {
+        QTest::addRow("driver text, %d px", size) << size << denied;
+        QTest::addRow("script failure, %d px", size) << size << script;
+        QTest::addRow("refusal, %d px", size) << size << QStringLiteral("程序已经启动, 请勿重复启动!");
+    }
+}
+
+void TestMainWidget::messageBoxesShowTheirWholeText()
+{
+    QFETCH(int, size);
+    QFETCH(QString, text);
+    TestSupport::TempAppDir app;
+    app.initialize();
+    MainWidget w;
+    QFile sheet(TestSupport::sourceDir() + QStringLiteral("/config/stylesheet2/stylesheet.css"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    w.styleSheetTemplate = QString::fromUtf8(sheet.readAll());
+    w.setFontSize(size);
+
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), text, QMessageBox::Ok);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    // The label lies inside the box and is as large as its text needs, on
+    // one line or wrapped.
+    QVERIFY(box.rect().contains(QRect(label->mapTo(&box, QPoint(0, 0)), label->size())));
+    if (label->wordWrap())
+        QVERIFY(label->heightForWidth(label->width()) <= label->height());
+    else
+        QVERIFY(label->sizeHint().width() <= label->width());
 }
 
 QTEST_MAIN(TestMainWidget)

@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,6 +61,7 @@ private slots:
 
     void firstStartCreatesSettingsAndRuns();
     void secondCopyIsRefused();
+    void twoCopiesStartedTogether();
     void newCopyStartsAfterTheFirstEnds_data();
     void newCopyStartsAfterTheFirstEnds();
     void missingStyleSheetStillOpensWindow();
@@ -291,6 +293,57 @@ void TestStartup::secondCopyIsRefused()
     // The first copy is not disturbed.
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(visibleWindows(first, QStringLiteral("Orvane")).size(), 1);
+}
+
+void TestStartup::twoCopiesStartedTogether()
+{
+    const QString program = makeRunFolder(true);
+    QVERIFY(!program.isEmpty());
+
+    // QSharedMemory takes a system semaphore of the same key around attach
+    // and create. Held here while both copies start, it lines them up right
+    // before the guard, so that both are likely to find no segment and race
+    // to create it.
+    const auto waitsForLock = [](QProcess *copy) {
+        QFile wchan(QStringLiteral("/proc/%1/wchan").arg(copy->processId()));
+        return wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("sem");
+    };
+
+    for (int round = 0; round < 3; ++round) {
+        const QByteArray ownTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(tmpDir->path()));
+        QSystemSemaphore guardLock(QStringLiteral("Tessarin"), 1, QSystemSemaphore::Open);
+        qputenv("TMPDIR", ownTmp);
+        QVERIFY(guardLock.acquire());
+        QProcess *copies[] = {startLauncher(program), startLauncher(program)};
+        QTRY_VERIFY_WITH_TIMEOUT(waitsForLock(copies[0]) && waitsForLock(copies[1]), kWait);
+        QVERIFY(guardLock.release());
+
+        // Whichever wins, exactly one runs and the other is refused.
+        QStringList names;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                names.clear();
+                for (QProcess *copy : copies) {
+                    const QStringList windows = visibleWindows(copy);
+                    if (windows.size() != 1)
+                        return false;
+                    names << windowName(windows.first());
+                }
+                return true;
+            }(),
+            kWait);
+        const int refused = names.indexOf(QStringLiteral("提示"));
+        QVERIFY2(refused >= 0 && names.at(1 - refused) == kTitle, qPrintable(names.join(QLatin1String(" | "))));
+        QCOMPARE(closeRefusalBox(copies[refused], visibleWindows(copies[refused]).first()), 0);
+        QCOMPARE(copies[1 - refused]->state(), QProcess::Running);
+
+        // Killed, the winner leaves its guard behind; removed here, so that
+        // each round starts as the first did.
+        copies[1 - refused]->kill();
+        QVERIFY(copies[1 - refused]->waitForFinished(kWait));
+        removeGuardLeftovers();
+    }
 }
 
 void TestStartup::newCopyStartsAfterTheFirstEnds_data()

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <atomic>
@@ -68,6 +69,18 @@ bool recordConnectionIds(DbFixture &fx, TempAppDir &app)
     if (!createTable(fx))
         return false;
     writeScripts(app, "INSERT INTO t (n) VALUES (CONNECTION_ID());", "DO 0;", "DO 0;");
+    app.writeIni(fx.mysqlIni());
+    app.initialize();
+    return true;
+}
+
+// Settings pointing at fx, the table t, and a clean script in which "%1"
+// names a lock of this database's own.
+bool prepareLockingScripts(DbFixture &fx, TempAppDir &app, const QString &clean, const QByteArray &init)
+{
+    if (!createTable(fx))
+        return false;
+    writeScripts(app, clean.arg(fx.database()).toUtf8(), init, "DO 0;");
     app.writeIni(fx.mysqlIni());
     app.initialize();
     return true;
@@ -315,6 +328,14 @@ private slots:
             << bytes("-- header\r\nINSERT INTO t (n) VALUES (1);\r\n/* end */\r\n") << QString() << QStringList({"1"});
         QTest::newRow("UTF-8 text")
             << bytes("INSERT INTO t (n, label) VALUES (7, '前门摄像机');") << QString() << QStringList({"7:前门摄像机"});
+        // Not UTF-8: refused whole, nothing of it run.
+        const QByteArray gbk = "INSERT INTO t (n) VALUES (1); INSERT INTO t (n, label) VALUES (7, '"
+            + QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("前门")) + "');";
+        QTest::newRow("GBK text") << gbk << QStringLiteral("不是 UTF-8 文本：偏移 69 处的字节 0xc3 无效") << none;
+        QTest::newRow("overlong form")
+            << bytes("INSERT INTO t (n) VALUES (1); -- \xC0\xAF") << QStringLiteral("偏移 33 处的字节 0xc0") << none;
+        QTest::newRow("sequence cut at the end")
+            << bytes("INSERT INTO t (n) VALUES (1); -- \xE5\x89") << QStringLiteral("偏移 33 处的字节 0xe5") << none;
     }
 
     void scriptOutcome()
@@ -387,6 +408,90 @@ private slots:
         QCOMPARE(rec.last(), QStringLiteral("error: 执行脚本失败： ") + scriptPath(app, QStringLiteral("clean.sql"))
                                  + QStringLiteral("\n数据库未连接"));
         QCOMPARE(rows(fx), QStringList());
+    }
+
+    void oversizedScriptIsRefused()
+    {
+        DbFixture fx;
+        REQUIRE_DB(fx);
+        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
+        const qint64 limit = fx.column(QStringLiteral("SELECT @@max_allowed_packet")).value(0).toLongLong();
+        QVERIFY2(limit > 0 && limit <= 64 * 1024 * 1024, qPrintable(QString::number(limit)));
+        TempAppDir app;
+        QByteArray script = "INSERT INTO t (n) VALUES (1); -- ";
+        script += QByteArray(int(limit) - script.size(), 'x');
+        writeScripts(app, script, "INSERT INTO t (n) VALUES (99);", "DO 0;");
+        app.writeIni(fx.mysqlIni());
+        app.initialize();
+
+        SqlProcessThread worker;
+        Recorder rec(&worker);
+        for (int task : {0, 1, 2})
+            QVERIFY(rec.run(worker, task));
+        QCOMPARE(rec.reports.size(), 3);
+        QCOMPARE(rec.reports.at(1), QStringLiteral("error: 执行脚本失败： %1\n脚本有 %2 字节，超过服务器一次可接收的"
+                                                   " max_allowed_packet（%3 字节）")
+                                        .arg(scriptPath(app, QStringLiteral("clean.sql")))
+                                        .arg(limit)
+                                        .arg(limit));
+        // Nothing of it ran, and the connection it would have broken still serves.
+        QCOMPARE(rec.reports.at(2), tip(3));
+        QCOMPARE(rows(fx), QStringList({"99"}));
+        QCOMPARE(fx.connectionIds(fx.user()).size(), 1);
+    }
+
+    void killedConnectionIsOpenedAgain_data()
+    {
+        QTest::addColumn<bool>("duringScript");
+        QTest::newRow("killed between two steps") << false;
+        QTest::newRow("killed while a script runs") << true;
+    }
+
+    void killedConnectionIsOpenedAgain()
+    {
+        QFETCH(bool, duringScript);
+        DbFixture fx;
+        REQUIRE_DB(fx);
+        TempAppDir app;
+        QVERIFY2(prepareLockingScripts(fx, app,
+                                       QStringLiteral("INSERT INTO t (n) VALUES (CONNECTION_ID());"
+                                                      " DO GET_LOCK('%1', 120); DO RELEASE_LOCK('%1');"),
+                                       "DO 0;"),
+                 qPrintable(fx.lastError()));
+
+        LockHolder holder(fx.database());
+        if (duringScript)
+            QVERIFY(holder.waitHeld());
+        else
+            holder.release();
+        SqlProcessThread worker;
+        Recorder rec(&worker);
+        QVERIFY(rec.run(worker, 0));
+        worker.setTask(1);
+        worker.start(QThread::InheritPriority);
+        QTRY_COMPARE_WITH_TIMEOUT(rows(fx).size(), 1, kWaitMs);
+        if (!duringScript)
+            QVERIFY(rec.waitFor(2));
+        const QString first = rows(fx).first();
+        QVERIFY2(fx.exec(QStringLiteral("KILL %1").arg(first)), qPrintable(fx.lastError()));
+        QVERIFY(rec.waitFor(2));
+        holder.release();
+
+        // The next run of the step finds the connection dead and opens it again.
+        QVERIFY(rec.run(worker, 1));
+        QCOMPARE(rec.reports.size(), 3);
+        QCOMPARE(rec.reports.at(0), tip(1));
+        if (duringScript) {
+            QVERIFY2(rec.reports.at(1).startsWith(QStringLiteral("error: 执行脚本失败： ")), qPrintable(rec.reports.at(1)));
+        } else {
+            QCOMPARE(rec.reports.at(1), tip(2));
+        }
+        QCOMPARE(rec.reports.at(2), tip(2));
+        const QStringList ids = rows(fx);
+        QCOMPARE(ids.size(), 2);
+        QVERIFY(ids.at(1) != first);
+        QTRY_COMPARE_WITH_TIMEOUT(fx.connectionIds(fx.user()), QStringList({ids.at(1)}), kWaitMs);
+        holder.finishUp();
     }
 
     void reopenReplacesConnection()
@@ -548,19 +653,16 @@ private slots:
     {
         DbFixture fx;
         REQUIRE_DB(fx);
-        QVERIFY2(createTable(fx), qPrintable(fx.lastError()));
-        const QString lock = fx.database();
         TempAppDir app;
-        writeScripts(app,
-                     QStringLiteral("INSERT INTO t (n) VALUES (1); DO GET_LOCK('%1', 120);"
-                                    " INSERT INTO t (n) VALUES (2); DO RELEASE_LOCK('%1');").arg(lock).toUtf8(),
-                     "INSERT INTO t (n) VALUES (3);", "DO 0;");
-        app.writeIni(fx.mysqlIni());
-        app.initialize();
+        QVERIFY2(prepareLockingScripts(fx, app,
+                                       QStringLiteral("INSERT INTO t (n) VALUES (1); DO GET_LOCK('%1', 120);"
+                                                      " INSERT INTO t (n) VALUES (2); DO RELEASE_LOCK('%1');"),
+                                       "INSERT INTO t (n) VALUES (3);"),
+                 qPrintable(fx.lastError()));
 
         auto worker = std::make_unique<SqlProcessThread>();
         Recorder rec(worker.get());
-        LockHolder holder(lock);
+        LockHolder holder(fx.database());
         QVERIFY(holder.waitHeld());
         QVERIFY(rec.run(*worker, 0));
         for (int task : {1, 2}) {

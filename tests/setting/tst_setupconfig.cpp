@@ -175,6 +175,11 @@ private slots:
     void scriptPaths_data();
     void scriptPaths();
 
+    void handWrittenTextIsReadAsWritten_data();
+    void handWrittenTextIsReadAsWritten();
+    void savedTextReadsBackExactly_data();
+    void savedTextReadsBackExactly();
+
     void chineseTextIsReadAsUtf8();
     void chineseTextIsWrittenAsUtf8();
 
@@ -495,6 +500,89 @@ void TestSetupConfig::scriptPaths()
     QCOMPARE(config()->initSqlPath(), dir + names.at(0));
     QCOMPARE(config()->updateSqlPath(), dir + names.at(1));
     QCOMPARE(config()->cleanSqlPath(), dir + names.at(2));
+}
+
+void TestSetupConfig::handWrittenTextIsReadAsWritten_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");   // the text after "=", as typed into the file
+    QTest::addColumn<QString>("expected");
+
+    const auto same = [](const char *name, const char *key, const QString &text) {
+        QTest::newRow(name) << QString::fromLatin1(key) << text << text;
+    };
+    same("commas", "/SipServer/Param", QStringLiteral("-jar wvp.jar -Dspring.profiles.active=dev,mysql"));
+    same("password with comma", "/Mysql/Password", QStringLiteral("abc,123"));
+    same("semicolon", "/SipServer/Param", QStringLiteral("-cp D:/wvp/wvp.jar;old"));
+    same("quotes", "/MediaServer/Param", QStringLiteral("\"media server.ini\" -x \"\""));
+    same("blanks at both ends", "/Mysql/Password", QStringLiteral("  pw  "));
+    same("backslash path", "/SetupMysql/MysqlPath", QStringLiteral("C:\\new\\table\\xampp\\bin"));
+    same("at sign", "/Mysql/UserName", QStringLiteral("@ByteArray(x)"));
+    same("non-ASCII", "/SetupRedisParam/WorkDir", QStringLiteral("D:/视频 平台/缓存"));
+    // What QSettings, and so earlier versions, wrote.
+    QTest::newRow("quoted by QSettings") << "/SipServer/Param" << QStringLiteral("\"-jar x.jar --a=b\"")
+                                         << QStringLiteral("-jar x.jar --a=b");
+    QTest::newRow("escaped by QSettings") << "/SipServer/ProgramPath" << QStringLiteral("C:\\\\Java\\\\bin\\\\java")
+                                          << QStringLiteral("C:\\Java\\bin\\java");
+}
+
+void TestSetupConfig::handWrittenTextIsReadAsWritten()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QString, expected);
+    const QByteArray k = key.toLatin1();
+    const QByteArray line = name(k.constData()) + '=' + stored.toUtf8() + "\r\n";
+
+    TestSupport::TempAppDir app;
+    app.writeIni("; hand-made\r\n[" + section(k.constData()) + "]\r\n" + line);
+    app.initialize();
+    QCOMPARE(memberValue(key).toString(), expected);
+
+    // Completing the file and saving other keys leave the line as it was.
+    config()->saveFontSize(20);
+    if (key.startsWith(QLatin1String("/MediaServer")))
+        config()->saveSipServerParam(config()->sipServerParam());
+    else
+        config()->saveMediaServerParam(config()->mediaServerParam());
+    QFile file(app.iniPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY2(bytes.startsWith("; hand-made\r\n") && bytes.contains("]\r\n" + line), bytes.constData());
+    QCOMPARE(fileValues(app.iniPath()).size(), 25);
+    app.initialize();
+    QCOMPARE(memberValue(key).toString(), expected);
+}
+
+void TestSetupConfig::savedTextReadsBackExactly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("commas and =") << QStringLiteral("-Dspring.profiles.active=dev,mysql");
+    QTest::newRow("semicolon") << QStringLiteral("-cp a.jar;b.jar");
+    QTest::newRow("quotes") << QStringLiteral("\"media server.ini\" \"a,b\" \\\"");
+    QTest::newRow("whole text quoted") << QStringLiteral("\"-Dname=a b\"");
+    QTest::newRow("leading blanks") << QStringLiteral("  -x ");
+    QTest::newRow("backslashes") << QStringLiteral("C:\\new\\\\x0a\\");
+    QTest::newRow("control characters") << QStringLiteral("a\tb\nc\r\x01" "9");
+    QTest::newRow("at sign") << QStringLiteral("@@x");
+    QTest::newRow("non-ASCII") << QStringLiteral("-名称 测试,国标;平台");
+    QTest::newRow("100 kB") << QStringLiteral("-Dx=a,b;c ").repeated(10240);
+}
+
+void TestSetupConfig::savedTextReadsBackExactly()
+{
+    QFETCH(QString, text);
+    TestSupport::TempAppDir app;
+    app.initialize();
+    config()->saveSipServerParam({text, text, text, 10});
+
+    app.initialize();
+    const ServerParam read = config()->sipServerParam();
+    QCOMPARE(read.programPath, text);
+    QCOMPARE(read.workPath, text);
+    QCOMPARE(read.param, text);
+    // The file stays one QSettings reads the same way.
+    QCOMPARE(fileValues(app.iniPath()).value(QStringLiteral("/SipServer/Param")), text);
 }
 
 void TestSetupConfig::chineseTextIsReadAsUtf8()

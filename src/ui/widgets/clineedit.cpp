@@ -8,15 +8,30 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include <limits>
+
+namespace {
+// QLineEdit cuts at 32767 characters by default.
+constexpr int kNoLimit = std::numeric_limits<int>::max();
+}
+
 CLineEdit::CLineEdit(QWidget *parent)
     : QLineEdit(parent)
 {
+    setMaxLength(kNoLimit);
     setAcceptDrops(true);
 }
 
 CLineEdit::CLineEdit(const QString &contents, QWidget *parent)
-    : QLineEdit(contents, parent)
+    : QLineEdit(parent)
 {
+    setMaxLength(kNoLimit);
+    setText(contents);
+}
+
+void CLineEdit::setDroppedPathFormat(std::function<QString(const QString &)> format)
+{
+    droppedPathFormat = std::move(format);
 }
 
 void CLineEdit::dragEnterEvent(QDragEnterEvent *event)
@@ -32,7 +47,8 @@ void CLineEdit::dropEvent(QDropEvent *event)
     if (urls.isEmpty())
         return;
     // A web link has no local file and so deliberately empties the field.
-    setText(urls.first().toLocalFile());
+    const QString path = urls.first().toLocalFile();
+    setText(droppedPathFormat && !path.isEmpty() ? droppedPathFormat(path) : path);
     event->acceptProposedAction();
 }
 

@@ -64,6 +64,7 @@ private slots:
     void fullSequence();
     void connectionFailureThenRetry();
     void missingCleanScriptThenRetryKeepsConnection();
+    void killedConnectionThenNextPressRecovers();
     void failingStatementStopsSequence();
     void closingDuringWaitStillUpdates();
     void refusedWhileServerRuns();
@@ -226,6 +227,34 @@ void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
     // The retry resumes at the clean step on the connection opened before.
     QCOMPARE(watcher.values, (QList<int>{0, 50, 75, 100}));
     QCOMPARE(db->connectionIds(db->user()), connections);
+}
+
+void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
+{
+    // The clean script sleeps on the server until its connection is killed.
+    writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(120);");
+    configure(1);
+    ModalBoxCloser closer;
+    updateButton()->click();
+    QStringList sleeping;
+    QTRY_VERIFY_WITH_TIMEOUT(!(sleeping = db->column(QStringLiteral(
+                                   "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '%1'"
+                                   " AND INFO LIKE 'SELECT SLEEP%'").arg(db->user())))
+                                  .isEmpty(),
+                             10000);
+    QVERIFY2(db->exec(QStringLiteral("KILL %1").arg(sleeping.first())), qPrintable(db->lastError()));
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+    QVERIFY2(closer.lastText().startsWith(QStringLiteral("执行脚本失败： ")), qPrintable(closer.lastText()));
+    QCOMPARE(qRound(bar()->getValue()), 25);
+
+    // The next press resumes at the clean step, on a connection opened anew.
+    writeScript(QStringLiteral("clean.sql"), kClean);
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
+    QCOMPARE(closer.count(), 1);
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+    QVERIFY(!db->connectionIds(db->user()).contains(sleeping.first()));
 }
 
 void tst_SipUpdateStart::failingStatementStopsSequence()

@@ -10,7 +10,38 @@ QStringList splitArguments(const QString &text)
 {
     if (text.isEmpty())
         return {};
-    return text.split(QLatin1Char(' '), Qt::KeepEmptyParts, Qt::CaseSensitive);
+    const QChar quote = QLatin1Char('"');
+    QStringList arguments;
+    QString current;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == quote) {
+            if (quoted && i + 1 < text.size() && text.at(i + 1) == quote) {
+                current += quote;
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else if (c == QLatin1Char(' ') && !quoted) {
+            arguments.append(current);
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    arguments.append(current);
+    return arguments;
+}
+
+QString quoteArgument(const QString &argument)
+{
+    const QChar quote = QLatin1Char('"');
+    if (!argument.isEmpty() && !argument.contains(QLatin1Char(' ')) && !argument.contains(quote))
+        return argument;
+    QString doubled = argument;
+    doubled.replace(quote, QStringLiteral("\"\""));
+    return quote + doubled + quote;
 }
 
 QString workingDirectory(const QString &program, const QString &field, QString *correctedField)
@@ -44,7 +75,7 @@ DropResult dropTarget(const QStringList &localPaths)
                 result.programPath = info.absoluteFilePath();
             } else {
                 result.workDir = info.absolutePath();
-                result.param = info.fileName();
+                result.param = quoteArgument(info.fileName());
             }
             return result;
         }

@@ -7,9 +7,14 @@
 // by the SIP panel's MySQL command.
 namespace LaunchRules {
 
-// Split at every single blank, keeping empty pieces, no quoting: "-a  -b"
-// gives "-a", "", "-b". An empty text gives no arguments at all.
+// Split at every single blank, keeping empty pieces: "-a  -b" gives "-a",
+// "", "-b". An empty text gives no arguments at all. Double quotes keep
+// blanks inside one argument and are not passed on ("media server.ini" is
+// one argument); inside quotes, two double quotes stand for one.
 QStringList splitArguments(const QString &text);
+
+// The text that splitArguments() turns back into exactly this one argument.
+QString quoteArgument(const QString &argument);
 
 // The working directory for a program, from the working-directory field's
 // text. correctedField receives what the field should show afterwards
@@ -23,7 +28,7 @@ struct DropResult
     bool matched = false;
     QString programPath;   // set for a program file
     QString workDir;       // set for another file (its folder) or a directory
-    QString param;         // set for another file (its name)
+    QString param;         // set for another file (its name, quoted if need be)
 };
 DropResult dropTarget(const QStringList &localPaths);
 

@@ -144,6 +144,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     paramLabel = new QLabel(QStringLiteral("服务器参数："));
     paramField = new CLineEdit;
     paramField->setObjectName(QStringLiteral("ServerParamField"));
+    paramField->setDroppedPathFormat(&LaunchRules::quoteArgument);
     paramLayout->addWidget(paramLabel, 0, 0);
     paramLayout->addWidget(paramField, 1, 0, 1, 2);
 
