@@ -20,6 +20,7 @@ constexpr int FrameMs = 16;
 // Longest stretch of one frame spent inserting; the rest of the frame is
 // the event loop's (reading pipes, painting, the operator's clicks).
 constexpr qint64 InsertBudgetMs = 10;
+constexpr int InsertPiece = 8192;
 // A line is broken after this many characters: laying out one endless line
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
@@ -86,7 +87,7 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
     // text would be trimmed as soon as it was shown. Skip it now and say so
     // there; what is left, and the note, fit below the bound.
     bool skipped = false;
-    const qint64 queueCap = qint64(maxChars) / 8 * 7 - 64;
+    const qint64 queueCap = qint64(maxChars) / 16 * 15 - 64;
     while (queuedChars > queueCap) {
         Span &front = queue.front();
         const qint64 excess = queuedChars - queueCap;
@@ -188,13 +189,23 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
         empty = false;
     }
     while (!queue.empty()) {
-        const Span &span = queue.front();
+        Span &span = queue.front();
         if (span.newParagraph && !empty)
             cursor.insertBlock();
         empty = false;
-        cursor.insertText(span.text, span.format);
-        queuedChars -= span.text.size() + (span.newParagraph ? 1 : 0);
-        queue.pop_front();
+        queuedChars -= span.newParagraph ? 1 : 0;
+        span.newParagraph = false;
+        // A big chunk goes in pieces, so that the budget is kept to within
+        // a piece's time.
+        if (budgetMs >= 0 && span.text.size() > InsertPiece) {
+            cursor.insertText(span.text.left(InsertPiece), span.format);
+            span.text.remove(0, InsertPiece);
+            queuedChars -= InsertPiece;
+        } else {
+            cursor.insertText(span.text, span.format);
+            queuedChars -= span.text.size();
+            queue.pop_front();
+        }
         if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
             break;
     }
@@ -210,9 +221,9 @@ void CTextBrowser::trim(bool tail)
     const int chars = doc->characterCount();
     if (chars <= maxChars)
         return;
-    // An eighth below the bound: trimming then happens once per eighth of
-    // the bound rather than on every frame, and one trim stays short.
-    const int cutAt = chars - maxChars / 8 * 7;
+    // A sixteenth below the bound: trimming then happens once per sixteenth
+    // of the bound rather than on every frame, and one trim stays short.
+    const int cutAt = chars - maxChars / 16 * 15;
     QTextBlock keep = doc->findBlock(cutAt);
     int cutPos = keep.position();
     if (cutPos < cutAt) {
