@@ -1,7 +1,7 @@
 // SetupConfig against real INI files in temporary application directories.
 
 #include "setting/setupconfig.h"
-#include "testsupport.h"
+#include "coresupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -11,10 +11,6 @@
 
 namespace TestSupport {
 
-QString sourceDir() { return QStringLiteral(TESSARIN_SOURCE_DIR); }
-QString testHelperPath() { return QStringLiteral(TESSARIN_TESTHELPER); }
-QString launcherPath() { return QStringLiteral(TESSARIN_LAUNCHER); }
-
 QStringList greenTexts(CTextBrowser *console)
 {
     console->flush();
@@ -37,34 +33,6 @@ void appendLines(CTextBrowser *console, const QStringList &lines)
     for (const QString &line : lines)
         console->appendParagraph(line, QTextCharFormat());
     console->flush();
-}
-
-TempAppDir::TempAppDir(bool withScripts)
-{
-    if (withScripts) {
-        QDir().mkpath(dir.path() + QStringLiteral("/config/mysql"));
-        const QDir src(sourceDir() + QStringLiteral("/config/mysql"));
-        for (const QString &name : src.entryList({QStringLiteral("*.sql")}, QDir::Files))
-            QFile::copy(src.filePath(name), dir.path() + QStringLiteral("/config/mysql/") + name);
-    }
-}
-
-QString TempAppDir::iniPath() const
-{
-    return dir.path() + QStringLiteral("/config/SetupConfig.ini");
-}
-
-void TempAppDir::writeIni(const QByteArray &content)
-{
-    QDir().mkpath(dir.path() + QStringLiteral("/config"));
-    QFile f(iniPath());
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(content);
-}
-
-void TempAppDir::initialize()
-{
-    SetupConfig::instance()->initialize(dir.path());
 }
 
 ModalBoxCloser::ModalBoxCloser(QObject *parent)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "coresupport.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -10,33 +12,12 @@ class CTextBrowser;
 
 namespace TestSupport {
 
-QString sourceDir();
-QString testHelperPath();   // the many-behaviour child program (tests/helpers/testhelper.cpp)
-QString launcherPath();     // the real launcher executable
-
 // The texts the console shows with a green (search-hit) background, in
 // document order: it is shown and painted first, as marks are made for
 // the lines on screen.
 QStringList greenTexts(CTextBrowser *console);
 // Queues lines on the console as a server panel would, and shows them.
 void appendLines(CTextBrowser *console, const QStringList &lines);
-
-// A temporary application directory with SetupConfig initialised on it.
-// With withScripts the shipped config/mysql scripts are copied in first.
-class TempAppDir
-{
-public:
-    explicit TempAppDir(bool withScripts = false);
-    bool isValid() const { return dir.isValid(); }
-    QString path() const { return dir.path(); }
-    QString iniPath() const;
-    // Writes ini text before initialising (for "file already exists" cases).
-    void writeIni(const QByteArray &content);
-    void initialize();
-
-private:
-    QTemporaryDir dir;
-};
 
 // Closes parentless modal message boxes as they appear and records what they
 // said, so tests can check title and text without any test-only code path.

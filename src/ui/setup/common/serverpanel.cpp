@@ -1,6 +1,7 @@
 #include "ui/setup/common/serverpanel.h"
 
 #include "ui/setup/common/launchrules.h"
+#include "ui/setup/common/outputdecoding.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
@@ -27,7 +28,6 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTextCodec>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -210,20 +210,9 @@ void ServerPanel::setServerParam(const ServerParam &p)
 
 QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
 {
-    if (decoding == Decoding::Utf8UntilZero) {
-        const int zero = bytes.indexOf('\0');
-        return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
-    }
-#if defined(Q_OS_WIN)
-    QTextCodec *pTextCodec = QTextCodec::codecForName("System");
-#else
-    // Only Windows registers a codec under the name "System"; elsewhere the
-    // local 8-bit encoding is the locale's.
-    QTextCodec *pTextCodec = QTextCodec::codecForLocale();
-#endif
-    if (pTextCodec == nullptr)
-        qt_assert("pTextCodec != nullptr", texts.sourcePath, __LINE__);
-    return pTextCodec->toUnicode(bytes);
+    if (decoding == Decoding::Utf8UntilZero)
+        return OutputDecoding::fromUtf8UntilZero(bytes);
+    return OutputDecoding::fromSystemCodePage(bytes, texts.sourcePath);
 }
 
 void ServerPanel::countRecord()

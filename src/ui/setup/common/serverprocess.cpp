@@ -125,6 +125,9 @@ ServerProcess::ServerProcess(QObject *parent)
 {
 #if defined(Q_OS_UNIX)
     ensureWatchdog();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    setChildProcessModifier([pid = launcherPid] { prepareChild(pid); });
+#endif
 #endif
     connect(this, &QProcess::started, this, &ServerProcess::onStarted);
     connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
@@ -182,15 +185,24 @@ void ServerProcess::killTree()
 }
 
 #if defined(Q_OS_UNIX)
-void ServerProcess::setupChildProcess()
+// Runs in the child between fork and exec.
+void ServerProcess::prepareChild(qint64 launcherPid)
 {
-    // Runs in the child between fork and exec.
     ::setpgid(0, 0);
 #if defined(Q_OS_LINUX)
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The launcher may have died before the line above took effect.
     if (::getppid() != static_cast<pid_t>(launcherPid))
         ::raise(SIGKILL);
+#else
+    Q_UNUSED(launcherPid)
 #endif
 }
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+void ServerProcess::setupChildProcess()
+{
+    prepareChild(launcherPid);
+}
+#endif
 #endif

@@ -29,11 +29,14 @@ public:
     void killTree();
 
 protected:
-#if defined(Q_OS_UNIX)
+#if defined(Q_OS_UNIX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     void setupChildProcess() override;
 #endif
 
 private:
+#if defined(Q_OS_UNIX)
+    static void prepareChild(qint64 launcherPid);
+#endif
     void onStarted();
     void onFinished();
 

@@ -1,0 +1,42 @@
+#include "coresupport.h"
+
+#include "setting/setupconfig.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace TestSupport {
+
+QString sourceDir() { return QStringLiteral(TESSARIN_SOURCE_DIR); }
+QString testHelperPath() { return QStringLiteral(TESSARIN_TESTHELPER); }
+QString launcherPath() { return QStringLiteral(TESSARIN_LAUNCHER); }
+
+TempAppDir::TempAppDir(bool withScripts)
+{
+    if (withScripts) {
+        QDir().mkpath(dir.path() + QStringLiteral("/config/mysql"));
+        const QDir src(sourceDir() + QStringLiteral("/config/mysql"));
+        for (const QString &name : src.entryList({QStringLiteral("*.sql")}, QDir::Files))
+            QFile::copy(src.filePath(name), dir.path() + QStringLiteral("/config/mysql/") + name);
+    }
+}
+
+QString TempAppDir::iniPath() const
+{
+    return dir.path() + QStringLiteral("/config/SetupConfig.ini");
+}
+
+void TempAppDir::writeIni(const QByteArray &content)
+{
+    QDir().mkpath(dir.path() + QStringLiteral("/config"));
+    QFile f(iniPath());
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(content);
+}
+
+void TempAppDir::initialize()
+{
+    SetupConfig::instance()->initialize(dir.path());
+}
+
+} // namespace TestSupport

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// What every test may use, core tests included: no widgets.
+namespace TestSupport {
+
+QString sourceDir();
+QString testHelperPath();   // the many-behaviour child program (tests/helpers/testhelper.cpp)
+QString launcherPath();     // the real launcher executable
+
+// A temporary application directory with SetupConfig initialised on it.
+// With withScripts the shipped config/mysql scripts are copied in first.
+class TempAppDir
+{
+public:
+    explicit TempAppDir(bool withScripts = false);
+    bool isValid() const { return dir.isValid(); }
+    QString path() const { return dir.path(); }
+    QString iniPath() const;
+    // Writes ini text before initialising (for "file already exists" cases).
+    void writeIni(const QByteArray &content);
+    void initialize();
+
+private:
+    QTemporaryDir dir;
+};
+
+} // namespace TestSupport
