@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5sql5-mysql
+    qt6-base-dev libqt6sql6-mysql
     mariadb-server mariadb-client redis-server
     xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
     procps psmisc

@@ -135,7 +135,9 @@ void MainWidget::initConnect()
 void MainWidget::quit()
 {
     SetupConfig::instance()->saveFontSize(fontSize);
-    QCoreApplication::quit();
+    // Not quit(): on Qt 6 that first asks every window to close, and this
+    // one only hides in the tray, which would cancel the quit.
+    QCoreApplication::exit(0);
 }
 
 void MainWidget::setFontSize(int value)

@@ -199,9 +199,9 @@ QString IniFile::encode(const QString &text)
 
 QString IniFile::decode(const QString &stored)
 {
-    QStringRef body(&stored);
+    QString body = stored;
     if (stored.size() >= 2 && stored.startsWith(QLatin1Char('"')) && stored.endsWith(QLatin1Char('"')))
-        body = stored.midRef(1, stored.size() - 2);
+        body = stored.mid(1, stored.size() - 2);
     QString text;
     for (int i = 0; i < body.size(); ++i) {
         const QChar c = body.at(i);

@@ -32,14 +32,14 @@ const QString kTemplate = QStringLiteral("QWidget { font-size: %1px; }\nQLabel {
 QString fileFontSize(const TestSupport::TempAppDir &app)
 {
     QSettings ini(app.iniPath(), QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
+    TestSupport::useUtf8(ini);
     return ini.value(QStringLiteral("/Font/Size"), QStringLiteral("<missing>")).toString();
 }
 
 void setFileFontSize(const TestSupport::TempAppDir &app, const QString &value)
 {
     QSettings ini(app.iniPath(), QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
+    TestSupport::useUtf8(ini);
     ini.setValue(QStringLiteral("/Font/Size"), value);
 }
 

@@ -117,7 +117,7 @@ QVariant memberValue(const QString &key)
 QMap<QString, QString> fileValues(const QString &iniPath)
 {
     QSettings ini(iniPath, QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
+    TestSupport::useUtf8(ini);
     QMap<QString, QString> values;
     for (const QString &key : ini.allKeys())
         values.insert(QLatin1Char('/') + key, ini.value(key).toString());
@@ -129,7 +129,7 @@ QMap<QString, QString> fileValues(const QString &iniPath)
 void editFile(const QString &iniPath, const QMap<QString, QString> &edits)
 {
     QSettings ini(iniPath, QSettings::IniFormat);
-    ini.setIniCodec("UTF-8");
+    TestSupport::useUtf8(ini);
     for (auto it = edits.cbegin(); it != edits.cend(); ++it)
         ini.setValue(it.key(), it.value());
     ini.sync();

@@ -4,12 +4,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 
 namespace TestSupport {
 
 QString sourceDir() { return QStringLiteral(TESSARIN_SOURCE_DIR); }
 QString testHelperPath() { return QStringLiteral(TESSARIN_TESTHELPER); }
 QString launcherPath() { return QStringLiteral(TESSARIN_LAUNCHER); }
+
+void useUtf8(QSettings &ini)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    ini.setIniCodec("UTF-8");
+#else
+    Q_UNUSED(ini)
+#endif
+}
 
 TempAppDir::TempAppDir(bool withScripts)
 {

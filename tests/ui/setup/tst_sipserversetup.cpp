@@ -77,7 +77,7 @@ void tst_SipServerSetup::configure(const Services &services)
     QDir().mkpath(appDir->path() + QStringLiteral("/config"));
     {
         QSettings ini(appDir->iniPath(), QSettings::IniFormat);
-        ini.setIniCodec("UTF-8");
+        TestSupport::useUtf8(ini);
         ini.setValue(QStringLiteral("/SetupMysql/State"), services.mysql);
         ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
         ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());

@@ -126,7 +126,7 @@ void tst_SipUpdateStart::configure(int waitTicks, const QString &password)
     QDir().mkpath(appDir->path() + QStringLiteral("/config"));
     {
         QSettings ini(appDir->iniPath(), QSettings::IniFormat);
-        ini.setIniCodec("UTF-8");
+        TestSupport::useUtf8(ini);
         ini.setValue(QStringLiteral("/Mysql/HostName"), DbFixture::host());
         ini.setValue(QStringLiteral("/Mysql/DatabaseName"), db->database());
         ini.setValue(QStringLiteral("/Mysql/UserName"), db->user());
