@@ -1,6 +1,7 @@
 #include "database/setupdatabase.h"
 
 #include "setting/setupconfig.h"
+#include "setting/singleton.h"
 
 #include <QFile>
 #include <QMutexLocker>
@@ -10,14 +11,9 @@
 #include <QThread>
 #include <QVariant>
 
-#include <atomic>
-#include <memory>
 
 namespace {
 
-std::atomic<SetupDatabase *> g_instance{nullptr};
-QMutex g_instanceMutex;
-std::unique_ptr<SetupDatabase> g_holder;
 
 QString scriptFailure(const QString &path, const QString &reason)
 {
@@ -67,17 +63,7 @@ int firstInvalidUtf8(const QByteArray &bytes)
 
 SetupDatabase *SetupDatabase::instance()
 {
-    SetupDatabase *existing = g_instance.load(std::memory_order_acquire);
-    if (existing)
-        return existing;
-    QMutexLocker locker(&g_instanceMutex);
-    existing = g_instance.load(std::memory_order_relaxed);
-    if (!existing) {
-        g_holder.reset(new SetupDatabase);
-        existing = g_holder.get();
-        g_instance.store(existing, std::memory_order_release);
-    }
-    return existing;
+    return Singleton<SetupDatabase>::instance();
 }
 
 QString SetupDatabase::openDatabase(const MysqlParam &settings)

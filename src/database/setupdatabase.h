@@ -38,6 +38,7 @@ public:
     void closeDatabase();
 
 private:
+    template <typename> friend class Singleton;
     SetupDatabase() = default;
     Q_DISABLE_COPY(SetupDatabase)
 

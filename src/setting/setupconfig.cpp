@@ -2,20 +2,14 @@
 
 #include "setting/inifile.h"
 #include "setting/platformdefaults.h"
+#include "setting/singleton.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 
-#include <atomic>
-#include <memory>
 
 namespace {
 
-std::atomic<SetupConfig *> g_instance{nullptr};
-QMutex g_instanceMutex;
-std::unique_ptr<SetupConfig> g_holder;
 
 // One row of the key table: the key and the member it mirrors. The table
 // order is the order in which the file is completed and read.
@@ -54,17 +48,7 @@ struct KeyEntry
 
 SetupConfig *SetupConfig::instance()
 {
-    SetupConfig *existing = g_instance.load(std::memory_order_acquire);
-    if (existing)
-        return existing;
-    QMutexLocker locker(&g_instanceMutex);
-    existing = g_instance.load(std::memory_order_relaxed);
-    if (!existing) {
-        g_holder.reset(new SetupConfig);
-        existing = g_holder.get();
-        g_instance.store(existing, std::memory_order_release);
-    }
-    return existing;
+    return Singleton<SetupConfig>::instance();
 }
 
 SetupConfig::SetupConfig()

@@ -37,6 +37,7 @@ public:
     void saveFontSize(int n);
 
 private:
+    template <typename> friend class Singleton;
     SetupConfig();
     void setDefaults();
     void load();
