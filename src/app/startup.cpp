@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/mainwidget.h"
+#include "platform/platform.h"
 #include "setting/setupconfig.h"
 
 #include <QApplication>
@@ -24,11 +25,7 @@ const char *const kGuardKey = "Tessarin";
 // a segment nobody else is attached to, while a live copy keeps it.
 void dropStaleGuard()
 {
-#if defined(Q_OS_UNIX)
-    QSharedMemory probe(QString::fromLatin1(kGuardKey));
-    if (probe.attach(QSharedMemory::ReadWrite))
-        probe.detach();
-#endif
+    Platform::dropStaleGuard(QString::fromLatin1(kGuardKey));
 }
 
 QString readStyleSheet(const QString &path)

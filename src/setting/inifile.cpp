@@ -1,5 +1,7 @@
 #include "setting/inifile.h"
 
+#include "platform/platform.h"
+
 #include <QFile>
 #include <QSaveFile>
 
@@ -56,11 +58,7 @@ void splitKey(const QString &key, QByteArray *section, QByteArray *name)
 IniFile::IniFile(const QString &filePath)
     : path(filePath)
 {
-#ifdef Q_OS_WIN
-    lineEnd = "\r\n";
-#else
-    lineEnd = "\n";
-#endif
+    lineEnd = Platform::textLineEnd();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;

@@ -3,6 +3,7 @@
 
 #include "app/mainwidget.h"
 #include "app/startup.h"
+#include "setting/inifile.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 
@@ -29,11 +30,11 @@ namespace {
 
 const QString kTemplate = QStringLiteral("QWidget { font-size: %1px; }\nQLabel { margin: %1px; }");
 
+// Read afresh from the file: QSettings would answer from its cache when the
+// launcher's rewrite left the file's size and time stamp as they were.
 QString fileFontSize(const TestSupport::TempAppDir &app)
 {
-    QSettings ini(app.iniPath(), QSettings::IniFormat);
-    TestSupport::useUtf8(ini);
-    return ini.value(QStringLiteral("/Font/Size"), QStringLiteral("<missing>")).toString();
+    return IniFile(app.iniPath()).value(QStringLiteral("/Font/Size"), QStringLiteral("<missing>"));
 }
 
 void setFileFontSize(const TestSupport::TempAppDir &app, const QString &value)

@@ -1,20 +1,16 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <QProcess>
 
 // The one place where the launcher starts and kills server programs.
 //
 // A server must never outlive its supervisor: operators lose ports and data
 // when one keeps running after the launcher is gone, or when only a wrapper
-// script dies. So:
-//  - on Unix every child leads its own process group, and killTree() kills
-//    the whole group, grandchildren included;
-//  - on Linux the child also gets a parent-death signal, and a small watchdog
-//    process kills the groups of children still running when the launcher
-//    itself dies (SIGKILL, crash), since the parent-death signal reaches only
-//    the direct child;
-//  - on Windows every child is placed in a job object that kills it when the
-//    launcher's last handle to the job closes.
+// script dies. So each program is started as the head of a process tree the
+// platform holds together (Platform::ProcessTree): killTree() ends the whole
+// tree, grandchildren included, and so does the launcher's own death.
 class ServerProcess : public QProcess
 {
     Q_OBJECT
@@ -24,22 +20,19 @@ public:
     explicit ServerProcess(QObject *parent = nullptr);
     ~ServerProcess() override;
 
-    // Kills the program and everything it started in its process group.
+    // Kills the program and everything it started in its tree.
     // Like QProcess::kill(), the process then reports a crash exit.
     void killTree();
 
 protected:
-#if defined(Q_OS_UNIX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     void setupChildProcess() override;
 #endif
 
 private:
-#if defined(Q_OS_UNIX)
-    static void prepareChild(qint64 launcherPid);
-#endif
     void onStarted();
     void onFinished();
 
     qint64 launcherPid = 0;
-    qint64 groupId = 0;
+    Platform::ProcessTree tree;
 };

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+class QProcess;
+
+// What differs between the operating systems, behind one interface. Each
+// platform has its own file, and the build compiles only that one:
+//   platform_unix.cpp     process groups, the watchdog, the guard's segment
+//   platform_linux.cpp    Linux additions: a child dies with the launcher
+//   platform_unix_other.cpp  other Unix systems: no such addition
+//   platform_win.cpp      job objects (Windows; built by the Windows build only)
+namespace Platform {
+
+// A server program and everything it starts, held together so that "关闭",
+// quitting and the launcher's own death end all of it: on Unix the
+// program's process group, which a watchdog process kills should the
+// launcher die; on Windows a job object that dies with its last handle.
+class ProcessTree
+{
+public:
+    ProcessTree();
+    ~ProcessTree();
+    ProcessTree(const ProcessTree &) = delete;
+    ProcessTree &operator=(const ProcessTree &) = delete;
+
+    // Before the program is started: what has to be arranged for it.
+    void prepare(QProcess *process, qint64 launcherPid);
+    // The program runs under this process id: hold its tree from now on.
+    void adopt(qint64 pid);
+    // The program ended by itself: what it left behind is not ours any more.
+    void release();
+    // Kills the program's whole tree now.
+    void kill(qint64 pid);
+
+private:
+    struct Data;
+    std::unique_ptr<Data> d;
+};
+
+// Runs in a new child between fork and exec (Unix; nothing elsewhere): the
+// child leads its own process group and, where the system can, dies with the
+// launcher.
+void setUpChild(qint64 launcherPid);
+// Linux: the parent-death signal. Called by setUpChild.
+void bindChildToLauncher(qint64 launcherPid);
+
+// The single-instance guard's segment outlives a holder that was killed
+// (System V); removes it when nobody is attached. Nothing to do on Windows.
+void dropStaleGuard(const QString &key);
+
+// Line end of the text files the launcher writes for the operator.
+QByteArray textLineEnd();
+
+} // namespace Platform
