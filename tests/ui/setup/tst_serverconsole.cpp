@@ -6,7 +6,9 @@
 #include "ui/widgets/lightpoint.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTest>
@@ -63,6 +65,7 @@ private slots:
     void status_data();
     void status();
     void searchMarksRecordsBeforeAndAfter();
+    void everyLineIsLegible();
 
 private:
     TestSupport::TempAppDir appDir;
@@ -157,7 +160,7 @@ void tst_ServerConsole::errorOutputIsLiteralWithItsLines()
     panel.appendErrorOutput("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y\n");
     QCOMPARE(panel.text(), QStringLiteral("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y"));
     for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next())
-        QCOMPARE(block.begin().fragment().charFormat().foreground().color(), QColor(Qt::blue));
+        QCOMPARE(block.begin().fragment().charFormat().foreground().color(), ConsolePalette::errorText());
     QCOMPARE(panel.headers(), 0);
 }
 
@@ -248,22 +251,24 @@ void tst_ServerConsole::banners_data()
 {
     QTest::addColumn<int>("kind");   // 0 start, 1 failed start, 2 other error, 3 crash, 4 normal end
     QTest::addColumn<QString>("banner");
-    QTest::addColumn<QString>("color");
+    QTest::addColumn<QColor>("color");
     QTest::addColumn<bool>("separator");
 
     const QString dashes(50, QLatin1Char('-'));
-    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << "green" << false;
-    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << "red" << true;
-    QTest::newRow("crashed error") << 2 << QString() << QString() << true;
-    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << "red" << true;
-    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << "green" << true;
+    const QColor green = ConsolePalette::started();
+    const QColor red = ConsolePalette::failed();
+    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << green << false;
+    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << red << true;
+    QTest::newRow("crashed error") << 2 << QString() << QColor() << true;
+    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << red << true;
+    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << green << true;
 }
 
 void tst_ServerConsole::banners()
 {
     QFETCH(int, kind);
     QFETCH(QString, banner);
-    QFETCH(QString, color);
+    QFETCH(QColor, color);
     QFETCH(bool, separator);
 
     ConsoleProbe panel(100);
@@ -282,7 +287,7 @@ void tst_ServerConsole::banners()
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}")
                                     + QRegularExpression::escape(banner) + QLatin1Char('$'))
                      .match(first.text()).hasMatch(), qPrintable(first.text()));
-        QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(color));
+        QCOMPARE(first.begin().fragment().charFormat().foreground().color(), color);
     }
     // The separator shows as empty lines after the banner.
     const QString rest = all.mid(first.text().size());
@@ -349,6 +354,44 @@ void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
     QCOMPARE(TestSupport::greenTexts(doc).size(), 5);
     panel.appendOutputRecord("last error\n", ConsoleProbe::Decoding::SystemCodec);
     QCOMPARE(TestSupport::greenTexts(doc).size(), 6);
+}
+
+// Every colour the console gives a line, and the text on a search mark,
+// against the ground the console really paints under the shipped style sheet:
+// at least 4.5:1.
+void tst_ServerConsole::everyLineIsLegible()
+{
+    QFile sheet(TestSupport::sourceDir() + QStringLiteral("/config/stylesheet2/stylesheet.css"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()).arg(16));
+    ConsoleProbe panel(100);
+    panel.resize(900, 700);
+    panel.appendStartBanner();
+    panel.appendOutputRecord("output\n", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendErrorOutput("stderr");
+    panel.appendStartFailure(QProcess::FailedToStart);
+    panel.appendEndBanner(0, QProcess::CrashExit);
+    panel.appendEndBanner(0, QProcess::NormalExit);
+    emit panel.findChild<SearchPanel *>()->all(QStringLiteral("out"), false);
+    QCOMPARE(TestSupport::greenTexts(panel.view()).size(), 1);
+
+    const QImage shot = panel.view()->viewport()->grab().toImage();
+    const QColor ground = shot.pixelColor(shot.width() - 3, shot.height() - 3);
+    QCOMPARE(ground, ConsolePalette::background());
+    int fragments = 0;
+    for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            const QColor ink = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color()
+                                                                                : panel.view()->palette().text().color();
+            QVERIFY2(ConsolePalette::contrast(ink, ground) >= 4.5, qPrintable(ink.name() + it.fragment().text()));
+            ++fragments;
+        }
+    }
+    QCOMPARE(fragments, 7);   // the separators are empty
+    const QTextEdit::ExtraSelection mark = panel.view()->extraSelections().first();
+    QVERIFY(ConsolePalette::contrast(mark.format.foreground().color(), mark.format.background().color()) >= 4.5);
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(tst_ServerConsole)

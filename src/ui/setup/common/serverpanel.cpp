@@ -266,10 +266,15 @@ void ServerPanel::appendStartBanner()
     appendBanner(QStringLiteral("  程序启动--------------------------------------------------"), ConsolePalette::started());
 }
 
-void ServerPanel::appendStartFailure(QProcess::ProcessError error)
+void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProcess *process)
 {
-    if (error == QProcess::FailedToStart)
+    if (error == QProcess::FailedToStart) {
         appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
+        // The console shows text literally, so neither part can turn into markup.
+        if (process)
+            console->appendParagraph(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
+                                     coloured(ConsolePalette::failed()));
+    }
     appendSeparator();
 }
 
@@ -304,6 +309,16 @@ bool ServerPanel::refuseWhileBusy(const QProcess *process)
     return false;
 }
 
+void ServerPanel::followServerStatus(QProcess *process)
+{
+    connect(process, &QProcess::started, this, [this] { setServerStatus(1); });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            setServerStatus(0);
+    });
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this] { setServerStatus(0); });
+}
+
 void ServerPanel::startServer(ServerProcess *process)
 {
     programPath = pathField->text();
@@ -312,7 +327,8 @@ void ServerPanel::startServer(ServerProcess *process)
     // The typed texts are saved, before the working directory is corrected.
     saveServerParam({programPath, workPath, param, recordLimit});
 
-    setServerStatus(1);
+    // The status turns to started when the process has started (see
+    // followServerStatus); until then it keeps saying not started.
     appendStartBanner();
 
     const QString program = pathField->text();
@@ -324,7 +340,7 @@ void ServerPanel::startServer(ServerProcess *process)
     if (correctedField != workDirField->text())
         workDirField->setText(correctedField);
     process->setWorkingDirectory(dir);
-    process->start(QIODevice::ReadWrite);
+    process->launch(QIODevice::ReadWrite);
 }
 
 void ServerPanel::openFolderOf(const QString &path)

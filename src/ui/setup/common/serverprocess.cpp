@@ -126,7 +126,8 @@ ServerProcess::ServerProcess(QObject *parent)
 #if defined(Q_OS_UNIX)
     ensureWatchdog();
 #endif
-    connect(this, &QProcess::started, this, &ServerProcess::onStarted);
+    // Also for a plain start(): the program is guarded once it has started.
+    connect(this, &QProcess::started, this, &ServerProcess::guard);
     connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
             this, &ServerProcess::onFinished);
 }
@@ -140,16 +141,29 @@ ServerProcess::~ServerProcess()
     onFinished();
 }
 
-void ServerProcess::onStarted()
+void ServerProcess::launch(QIODevice::OpenMode mode)
 {
+    start(mode);
+    // The child exists once start() returns (it is still exec'ing, the state
+    // is Starting); a start that failed outright has no process id.
+    if (state() != QProcess::NotRunning)
+        guard();
+}
+
+void ServerProcess::guard()
+{
+    const qint64 pid = processId();
+    if (pid <= 0 || groupId == pid)
+        return;
+    // The child leads its own group (setupChildProcess), so its id is the group's.
+    groupId = pid;
 #if defined(Q_OS_UNIX)
-    groupId = processId();
     tellWatchdog(static_cast<std::int32_t>(groupId));
 #elif defined(Q_OS_WIN)
     // Children the program starts before this point escape the job; servers
     // start their helpers later than the launcher gets here.
     if (HANDLE job = killOnCloseJob()) {
-        const DWORD id = static_cast<DWORD>(processId());
+        const DWORD id = static_cast<DWORD>(pid);
         if (HANDLE h = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, id)) {
             ::AssignProcessToJobObject(job, h);
             ::CloseHandle(h);
@@ -165,8 +179,8 @@ void ServerProcess::onFinished()
     // service start command's daemon, say) is not ours to kill any more.
     if (groupId > 0)
         tellWatchdog(-static_cast<std::int32_t>(groupId));
-    groupId = 0;
 #endif
+    groupId = 0;
 }
 
 void ServerProcess::killTree()

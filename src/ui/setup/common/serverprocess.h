@@ -24,6 +24,11 @@ public:
     explicit ServerProcess(QObject *parent = nullptr);
     ~ServerProcess() override;
 
+    // QProcess::start, and the program is put under the watchdog (or into the
+    // job) right away: waiting for the started signal would leave a moment in
+    // which a killed launcher leaves the program's children behind.
+    void launch(QIODevice::OpenMode mode = QIODevice::ReadWrite);
+
     // Kills the program and everything it started in its process group.
     // Like QProcess::kill(), the process then reports a crash exit.
     void killTree();
@@ -34,7 +39,7 @@ protected:
 #endif
 
 private:
-    void onStarted();
+    void guard();
     void onFinished();
 
     qint64 launcherPid = 0;

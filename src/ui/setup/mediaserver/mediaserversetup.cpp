@@ -22,6 +22,7 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
     connect(process, &QProcess::errorOccurred, this, &MediaServerSetup::slotProcessError);
     connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
             this, &MediaServerSetup::slotProcessFinished);
+    followServerStatus(process);
     connect(process, &QProcess::readyReadStandardError, process,
             [this] { appendErrorOutput(process->readAllStandardError()); }, Qt::DirectConnection);
 }
@@ -61,7 +62,7 @@ void MediaServerSetup::slotReadRecord()
 
 void MediaServerSetup::slotProcessError(QProcess::ProcessError error)
 {
-    appendStartFailure(error);
+    appendStartFailure(error, process);
 }
 
 void MediaServerSetup::slotProcessFinished(int index, QProcess::ExitStatus status)

@@ -57,6 +57,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(process, finished, this, &SipServerSetup::processFinished1);
     connect(process, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput1);
     connect(process, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError1);
+    // MySQL's start command ends by design and Redis is a helper: the status
+    // is the SIP server's alone.
+    followServerStatus(process);
     connect(mysqlProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError2);
     connect(mysqlProcess, finished, this, &SipServerSetup::processFinished2);
     connect(mysqlProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput2);
@@ -100,7 +103,7 @@ void SipServerSetup::setupMysql()
     mysqlProcess->setProgram(p.cmdPath);
     mysqlProcess->setWorkingDirectory(p.mysqlPath);
     mysqlProcess->setArguments(LaunchRules::splitArguments(p.cmdStr));
-    mysqlProcess->start(QIODevice::ReadWrite);
+    mysqlProcess->launch(QIODevice::ReadWrite);
 }
 
 void SipServerSetup::setupRedis()
@@ -111,7 +114,7 @@ void SipServerSetup::setupRedis()
     redisProcess->setProgram(p.path);
     redisProcess->setWorkingDirectory(p.workDir);
     redisProcess->setArguments({p.parameter});
-    redisProcess->start(QIODevice::ReadWrite);
+    redisProcess->launch(QIODevice::ReadWrite);
 }
 
 void SipServerSetup::slotSetupProgram()
@@ -139,7 +142,7 @@ void SipServerSetup::readStandardOutput1()
 
 void SipServerSetup::processError1(QProcess::ProcessError error)
 {
-    appendStartFailure(error);
+    appendStartFailure(error, process);
 }
 
 void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
@@ -159,7 +162,7 @@ void SipServerSetup::readStandardOutput2()
 
 void SipServerSetup::processError2(QProcess::ProcessError error)
 {
-    processError1(error);
+    appendStartFailure(error, mysqlProcess);
 }
 
 void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
@@ -179,7 +182,7 @@ void SipServerSetup::readStandardOutput3()
 
 void SipServerSetup::processError3(QProcess::ProcessError error)
 {
-    processError1(error);
+    appendStartFailure(error, redisProcess);
 }
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
