@@ -1,6 +1,7 @@
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
@@ -66,6 +68,8 @@ private slots:
     void status();
     void searchMarksRecordsBeforeAndAfter();
     void everyLineIsLegible();
+    void searchBar_data();
+    void searchBar();
 
 private:
     TestSupport::TempAppDir appDir;
@@ -392,6 +396,71 @@ void tst_ServerConsole::everyLineIsLegible()
     const QTextEdit::ExtraSelection mark = panel.view()->extraSelections().first();
     QVERIFY(ConsolePalette::contrast(mark.format.foreground().color(), mark.format.background().color()) >= 4.5);
     qApp->setStyleSheet(QString());
+}
+
+void tst_ServerConsole::searchBar_data()
+{
+    QTest::addColumn<bool>("byShortcut");
+    QTest::newRow("button") << false;
+    QTest::newRow("Ctrl+F") << true;
+}
+
+// Opening puts the keyboard in the field; Return, Shift+Return and Escape
+// act there; the count says what "搜索所有" found; a hit comes with context.
+void tst_ServerConsole::searchBar()
+{
+    QFETCH(bool, byShortcut);
+    ConsoleProbe panel(100000);
+    panel.resize(900, 600);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    for (int i = 0; i < 300; ++i)
+        panel.appendOutputRecord("line " + QByteArray::number(i) + (i % 50 == 0 ? " hit" : ""), ConsoleProbe::Decoding::SystemCodec);
+    panel.view()->flush();
+    auto *search = panel.findChild<SearchPanel *>();
+    auto *field = search->findChild<CLineEdit *>();
+    QLabel *count = nullptr;
+    for (QLabel *label : search->findChildren<QLabel *>()) {
+        if (label->text().startsWith(QStringLiteral("共")))
+            count = label;
+    }
+    QVERIFY(count);
+    auto button = [&](const QString &text) {
+        for (QPushButton *b : panel.findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return static_cast<QPushButton *>(nullptr);
+    };
+    field->setText(QStringLiteral("hit"));
+    if (byShortcut) {
+        panel.view()->setFocus();
+        QTest::keyClick(panel.view(), Qt::Key_F, Qt::ControlModifier);
+    } else {
+        button(QStringLiteral("搜索"))->click();
+    }
+    QTRY_COMPARE(QApplication::focusWidget(), field);
+    QCOMPARE(field->selectedText(), QStringLiteral("hit"));
+
+    button(QStringLiteral("搜索所有"))->click();
+    QCOMPARE(count->text(), QStringLiteral("共6个"));
+
+    auto hitLine = [&] { return panel.view()->textCursor().block().text(); };
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(hitLine(), QStringLiteral("line 0 hit"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(hitLine(), QStringLiteral("line 50 hit"));
+    const int context = 2 * panel.view()->fontMetrics().lineSpacing();
+    const QRect hit = panel.view()->cursorRect();
+    QVERIFY2(hit.top() >= context && hit.bottom() <= panel.view()->viewport()->height() - context,
+             qPrintable(QStringLiteral("%1..%2 of %3").arg(hit.top()).arg(hit.bottom()).arg(panel.view()->viewport()->height())));
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(hitLine(), QStringLiteral("line 0 hit"));
+
+    button(QStringLiteral("清除高亮"))->click();
+    QCOMPARE(count->text(), QStringLiteral("共0个"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(search->isHidden());
 }
 
 QTEST_MAIN(tst_ServerConsole)

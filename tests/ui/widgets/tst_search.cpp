@@ -204,7 +204,7 @@ void TestSearch::searchAll()
         ConsoleSearch::searchAll(&console, highlighter, earlier);
         QVERIFY(!TestSupport::greenTexts(&console).isEmpty());
     }
-    ConsoleSearch::searchAll(&console, highlighter, pattern);
+    QCOMPARE(ConsoleSearch::searchAll(&console, highlighter, pattern), marked.size());
     QCOMPARE(TestSupport::greenTexts(&console), marked);
 
     // The mark brings its own ink for the lime ground; the document's colours stay.

@@ -182,7 +182,12 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
             QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(dir).absolutePath()));
         }
     });
-    connect(searchButton, &QPushButton::clicked, this, [this] { searchPanel->setHidden(!searchPanel->isHidden()); });
+    connect(searchButton, &QPushButton::clicked, this, [this] {
+        if (searchPanel->isHidden())
+            searchPanel->open();
+        else
+            searchPanel->hide();
+    });
     // Both panels live in one window: a window-wide Ctrl+F on both search
     // buttons would be ambiguous and do nothing, so it belongs to the panel
     // that has the focus.
@@ -413,10 +418,11 @@ void ServerPanel::searchPrevious(QString txt, bool caseSensitively)
 void ServerPanel::searchAll(QString txt, bool caseSensitively)
 {
     Q_UNUSED(caseSensitively)
-    ConsoleSearch::searchAll(console, highlighter, txt);
+    searchPanel->setCount(ConsoleSearch::searchAll(console, highlighter, txt));
 }
 
 void ServerPanel::clearHighLight()
 {
     ConsoleSearch::clearHighLight(highlighter);
+    searchPanel->setCount(0);
 }
