@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QSplitter>
 #include <QSystemTrayIcon>
@@ -37,7 +38,7 @@ MainWidget::~MainWidget()
 
 void MainWidget::initUi()
 {
-    auto *splitter = new QSplitter(Qt::Horizontal);
+    splitter = new QSplitter(Qt::Horizontal);
 
     // A group box holding one panel edge to edge.
     auto makeBox = [](const QString &title, QWidget *panel) {
@@ -154,6 +155,39 @@ void MainWidget::setFontSize(int value)
         sheet = sheet.arg(value);
     qApp->setStyleSheet(sheet);
     sizeLabel->setText(QString::number(fontSize));
+    keepOnScreen();
+}
+
+void MainWidget::keepOnScreen()
+{
+    // The panels scroll their controls rather than grow, so the window's
+    // minimum stays small; a window that is larger than the screen (from an
+    // earlier size, or a small screen) is brought back within it.
+    if (isMaximized() || isFullScreen())
+        return;
+    layout()->activate();
+    const QRect available = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const QSize fitting = size().boundedTo(available.size() - frame);
+    if (fitting != size())
+        resize(fitting);
+    QRect placed = frameGeometry();
+    placed.moveLeft(qBound(available.left(), placed.left(), qMax(available.left(), available.right() - placed.width() + 1)));
+    placed.moveTop(qBound(available.top(), placed.top(), qMax(available.top(), available.bottom() - placed.height() + 1)));
+    if (placed.topLeft() != frameGeometry().topLeft())
+        move(placed.topLeft());
+}
+
+void MainWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Equal halves at the first show (the panels' size hints differ); later
+    // changes of the width are shared equally through the stretch factors.
+    if (!splitterPlaced) {
+        splitterPlaced = true;
+        const int half = splitter->width() / 2;
+        splitter->setSizes({half, half});
+    }
 }
 
 void MainWidget::closeEvent(QCloseEvent *event)

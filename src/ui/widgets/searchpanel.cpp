@@ -63,6 +63,15 @@ void SearchPanel::requestAll()
         emit all(txt, caseBox->isChecked());
 }
 
+void SearchPanel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Room for a search text at every font size; the bar scrolls when the
+    // panel is narrower than the bar.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        searchEdit->setMinimumWidth(12 * searchEdit->fontMetrics().averageCharWidth());
+}
+
 void SearchPanel::open()
 {
     show();

@@ -33,6 +33,7 @@ signals:
 protected:
     // Return, Shift+Return and Escape in the field.
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void requestNext();

@@ -107,7 +107,7 @@ void tst_SipServerSetup::widgets()
     Panel p{QString()};
     auto *update = p.widget->findChild<QPushButton *>(QStringLiteral("UpdateButton"));
     QVERIFY(update);
-    QCOMPARE(update->text(), QStringLiteral("更\n新\n启\n动"));
+    QCOMPARE(update->text(), QStringLiteral("更新启动"));
     auto *bar = p.widget->findChild<ColorProgressBar *>();
     QVERIFY(bar);
     QVERIFY(bar->isHidden());

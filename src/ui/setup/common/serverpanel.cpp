@@ -7,6 +7,7 @@
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
+#include "ui/widgets/scrollstrip.h"
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/searchpanel.h"
 
@@ -159,9 +160,11 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     searchPanel = new SearchPanel;
     searchPanel->hide();
 
-    mainLayout->addWidget(topWidget);
+    // At large font sizes the controls need more room than the screen has:
+    // they scroll within the panel, and the console keeps a few lines.
+    mainLayout->addWidget(new ScrollStrip(topWidget, true));
     mainLayout->addWidget(console, 10);
-    mainLayout->addWidget(searchPanel);
+    mainLayout->addWidget(new ScrollStrip(searchPanel, false));
     setLayout(mainLayout);
 
     setAcceptDrops(true);

@@ -17,7 +17,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
                    "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup"},
                   parent)
 {
-    updateButton = new QPushButton(QStringLiteral("更\n新\n启\n动"));
+    // One line: one character per line reads badly, and a tall narrow
+    // button clipped its last characters at larger font sizes.
+    updateButton = new QPushButton(QStringLiteral("更新启动"));
     updateButton->setObjectName(QStringLiteral("UpdateButton"));
     buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
 
