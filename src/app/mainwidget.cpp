@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -89,6 +90,13 @@ void MainWidget::initUi()
     fontBarLayout->addWidget(fontLabel);
     fontBarLayout->addWidget(fontSlider);
     fontBarLayout->addWidget(sizeLabel);
+    settingsNotice = new QLabel;
+    settingsNotice->setObjectName(QStringLiteral("SettingsNotice"));
+    settingsNotice->setStyleSheet(QStringLiteral("color:#B3261E;"));
+    // A long path must not widen the window; the full text is the tool tip.
+    settingsNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    settingsNotice->hide();
+    fontBarLayout->addWidget(settingsNotice, 1);
     fontBarLayout->addStretch();
     fontBarLayout->addWidget(quitButton);
     mainLayout->addLayout(fontBarLayout);
@@ -116,6 +124,12 @@ void MainWidget::initUi()
 
 void MainWidget::initConnect()
 {
+    // A click on the tray icon (a double click where the platform reports
+    // that) brings the window back as "显示" does.
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            showAction->trigger();
+    });
     connect(showAction, &QAction::triggered, this, [this] {
         if (isVisible() && !isMinimized()) {
             activateWindow();
@@ -131,11 +145,27 @@ void MainWidget::initConnect()
     connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
     connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);
     connect(fontSlider, &QSlider::valueChanged, this, &MainWidget::setFontSize);
+    // The size is saved on quit, when nobody could read a failure any more:
+    // the first change tells whether it can be saved at all.
+    connect(fontSlider, &QSlider::valueChanged, this, [this] {
+        if (settingsChecked)
+            return;
+        settingsChecked = true;
+        if (!SetupConfig::instance()->canSave()) {
+            settingsNotice->setText(QStringLiteral("字体大小无法保存：无法写入 %1")
+                                        .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())));
+            settingsNotice->setToolTip(settingsNotice->text());
+            settingsNotice->show();
+        }
+    });
 }
 
 void MainWidget::quit()
 {
     SetupConfig::instance()->saveFontSize(fontSize);
+    // Gone from the screen at once; stopping the servers and the database
+    // worker happens when the window is destroyed after the event loop.
+    hide();
     QCoreApplication::quit();
 }
 

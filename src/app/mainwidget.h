@@ -51,4 +51,6 @@ private:
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;
+    QLabel *settingsNotice = nullptr;   // a settings file that cannot be written
+    bool settingsChecked = false;
 };

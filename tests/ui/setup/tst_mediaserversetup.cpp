@@ -66,6 +66,7 @@ private slots:
     void crashShowsAbnormalEnd();
     void closeKillsAndSetsStatus();
     void closeWithNothingRunning();
+    void unwritableSettingsAreReportedOnce();
     void outputAndErrorShareOneCounter();
     void returnInEachFieldStarts_data();
     void returnInEachFieldStarts();
@@ -162,6 +163,20 @@ void tst_MediaServerSetup::closeWithNothingRunning()
     QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
     QTest::qWait(100);
     QVERIFY(p.text().isEmpty());
+}
+
+void tst_MediaServerSetup::unwritableSettingsAreReportedOnce()
+{
+    // A directory where the settings file should be: no save can replace it.
+    QFile::remove(appDir->iniPath());
+    QVERIFY(QDir().mkpath(appDir->iniPath()));
+    appDir->initialize();   // reading stays silent
+    Panel p(testHelperPath(), QStringLiteral("exit 0"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    p.start();
+    QTRY_COMPARE(p.text().count(kEnd), 2);
+    QCOMPARE(p.text().count(QStringLiteral("设置未能保存：无法写入 ") + QDir::toNativeSeparators(appDir->iniPath())), 1);
 }
 
 void tst_MediaServerSetup::outputAndErrorShareOneCounter()

@@ -1,5 +1,6 @@
 #include "ui/setup/common/serverpanel.h"
 
+#include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/clineedit.h"
@@ -333,7 +334,14 @@ void ServerPanel::startServer(ServerProcess *process)
     workPath = workDirField->text();
     param = paramField->text();
     // The typed texts are saved, before the working directory is corrected.
-    saveServerParam({programPath, workPath, param, recordLimit});
+    // A settings file the operator may not write (an installation in /etc)
+    // would lose them at the next start: say so, once a run.
+    if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
+        saveFailureShown = true;
+        console->appendParagraph(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
+                                     .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
+                                 coloured(ConsolePalette::note()));
+    }
 
     // The status turns to started when the process has started (see
     // followServerStatus); until then it keeps saying not started.

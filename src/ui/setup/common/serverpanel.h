@@ -66,7 +66,8 @@ protected:
     // Everything of a start after the refusal checks: save the fields, status,
     // banner, command line, working directory, start.
     void startServer(ServerProcess *process);
-    virtual void saveServerParam(const ServerParam &p) = 0;
+    // False when the settings file could not be written.
+    virtual bool saveServerParam(const ServerParam &p) = 0;
 
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -124,4 +125,5 @@ private:
     void openFolderOf(const QString &path);
 
     Texts texts;
+    bool saveFailureShown = false;
 };

@@ -37,9 +37,9 @@ MediaServerSetup::~MediaServerSetup()
     delete process;
 }
 
-void MediaServerSetup::saveServerParam(const ServerParam &p)
+bool MediaServerSetup::saveServerParam(const ServerParam &p)
 {
-    SetupConfig::instance()->saveMediaServerParam(p);
+    return SetupConfig::instance()->saveMediaServerParam(p);
 }
 
 void MediaServerSetup::slotSetupProgram()

@@ -79,20 +79,23 @@ SipServerSetup::SipServerSetup(QWidget *parent)
 SipServerSetup::~SipServerSetup()
 {
     waitTimer.stop();
-    // Let a running script finish; later notices have nobody to go to.
+    // The servers go first: a script still running on the worker (it may run
+    // for seconds) must not keep them alive. Later notices have nobody to go to.
     disconnect(sqlThread, nullptr, this, nullptr);
-    delete sqlThread;
     for (ServerProcess *p : {process, mysqlProcess, redisProcess}) {
         disconnect(p, nullptr, this, nullptr);
         if (p->state() != QProcess::NotRunning)
             p->killTree();
         delete p;
     }
+    // Then the worker: it drops what was not begun and is joined once the
+    // running script ends.
+    delete sqlThread;
 }
 
-void SipServerSetup::saveServerParam(const ServerParam &p)
+bool SipServerSetup::saveServerParam(const ServerParam &p)
 {
-    SetupConfig::instance()->saveSipServerParam(p);
+    return SetupConfig::instance()->saveSipServerParam(p);
 }
 
 void SipServerSetup::setupMysql()
@@ -205,12 +208,17 @@ void SipServerSetup::startSqlTask(int task)
 
 void SipServerSetup::loadDataSetupProgram()
 {
+    // The sequence runs (a task queued or running, or the wait before the
+    // update script): a second press would queue the whole chain again.
+    if (sequenceRunning)
+        return;
     setupMysql();
     setupRedis();
     if (refuseWhileBusy(process))
         return;
     progressBar->setValue(0);
     progressBar->show();
+    sequenceRunning = true;
     // Runs the step the sequence stands at: the connection when idle, the
     // step that failed after an error.
     sqlThread->start(QThread::InheritPriority);
@@ -218,6 +226,7 @@ void SipServerSetup::loadDataSetupProgram()
 
 void SipServerSetup::sqlError(QString txt)
 {
+    sequenceRunning = false;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
     box.exec();
 }
@@ -240,6 +249,7 @@ void SipServerSetup::execSqlTip(int index, int total)
         break;
     case 4:
         sqlThread->setTask(0);
+        sequenceRunning = false;
         break;
     default:
         break;
