@@ -72,6 +72,7 @@ int main(int argc, char **argv)
     panel.fill(records);
     QCoreApplication::processEvents();
     CTextBrowser *console = panel.view();
+    console->flush();
     const QString plain = console->toPlainText();
 
     QVector<double> all, next, scanAll, scanOne;

@@ -7,12 +7,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSlider>
 #include <QSplitter>
 #include <QSystemTrayIcon>
@@ -37,7 +39,7 @@ MainWidget::~MainWidget()
 
 void MainWidget::initUi()
 {
-    auto *splitter = new QSplitter(Qt::Horizontal);
+    splitter = new QSplitter(Qt::Horizontal);
 
     // A group box holding one panel edge to edge.
     auto makeBox = [](const QString &title, QWidget *panel) {
@@ -88,6 +90,13 @@ void MainWidget::initUi()
     fontBarLayout->addWidget(fontLabel);
     fontBarLayout->addWidget(fontSlider);
     fontBarLayout->addWidget(sizeLabel);
+    settingsNotice = new QLabel;
+    settingsNotice->setObjectName(QStringLiteral("SettingsNotice"));
+    settingsNotice->setStyleSheet(QStringLiteral("color:#B3261E;"));
+    // A long path must not widen the window; the full text is the tool tip.
+    settingsNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    settingsNotice->hide();
+    fontBarLayout->addWidget(settingsNotice, 1);
     fontBarLayout->addStretch();
     fontBarLayout->addWidget(quitButton);
     mainLayout->addLayout(fontBarLayout);
@@ -115,6 +124,12 @@ void MainWidget::initUi()
 
 void MainWidget::initConnect()
 {
+    // A click on the tray icon (a double click where the platform reports
+    // that) brings the window back as "显示" does.
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            showAction->trigger();
+    });
     connect(showAction, &QAction::triggered, this, [this] {
         if (isVisible() && !isMinimized()) {
             activateWindow();
@@ -130,11 +145,27 @@ void MainWidget::initConnect()
     connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
     connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);
     connect(fontSlider, &QSlider::valueChanged, this, &MainWidget::setFontSize);
+    // The size is saved on quit, when nobody could read a failure any more:
+    // the first change tells whether it can be saved at all.
+    connect(fontSlider, &QSlider::valueChanged, this, [this] {
+        if (settingsChecked)
+            return;
+        settingsChecked = true;
+        if (!SetupConfig::instance()->canSave()) {
+            settingsNotice->setText(QStringLiteral("字体大小无法保存：无法写入 %1")
+                                        .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())));
+            settingsNotice->setToolTip(settingsNotice->text());
+            settingsNotice->show();
+        }
+    });
 }
 
 void MainWidget::quit()
 {
     SetupConfig::instance()->saveFontSize(fontSize);
+    // Gone from the screen at once; stopping the servers and the database
+    // worker happens when the window is destroyed after the event loop.
+    hide();
     // Not quit(): on Qt 6 that first asks every window to close, and this
     // one only hides in the tray, which would cancel the quit.
     QCoreApplication::exit(0);
@@ -156,6 +187,39 @@ void MainWidget::setFontSize(int value)
         sheet = sheet.arg(value);
     qApp->setStyleSheet(sheet);
     sizeLabel->setText(QString::number(fontSize));
+    keepOnScreen();
+}
+
+void MainWidget::keepOnScreen()
+{
+    // The panels scroll their controls rather than grow, so the window's
+    // minimum stays small; a window that is larger than the screen (from an
+    // earlier size, or a small screen) is brought back within it.
+    if (isMaximized() || isFullScreen())
+        return;
+    layout()->activate();
+    const QRect available = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    const QSize fitting = size().boundedTo(available.size() - frame);
+    if (fitting != size())
+        resize(fitting);
+    QRect placed = frameGeometry();
+    placed.moveLeft(qBound(available.left(), placed.left(), qMax(available.left(), available.right() - placed.width() + 1)));
+    placed.moveTop(qBound(available.top(), placed.top(), qMax(available.top(), available.bottom() - placed.height() + 1)));
+    if (placed.topLeft() != frameGeometry().topLeft())
+        move(placed.topLeft());
+}
+
+void MainWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Equal halves at the first show (the panels' size hints differ); later
+    // changes of the width are shared equally through the stretch factors.
+    if (!splitterPlaced) {
+        splitterPlaced = true;
+        const int half = splitter->width() / 2;
+        splitter->setSizes({half, half});
+    }
 }
 
 void MainWidget::closeEvent(QCloseEvent *event)

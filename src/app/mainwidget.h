@@ -9,6 +9,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QSlider;
+class QSplitter;
 class QSystemTrayIcon;
 class SipServerSetup;
 
@@ -30,11 +31,13 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void initUi();
     void initConnect();
     void quit();
+    void keepOnScreen();
 
     MediaServerSetup *mediaPanel = nullptr;
     SipServerSetup *sipPanel = nullptr;
@@ -46,4 +49,8 @@ private:
     QLabel *sizeLabel = nullptr;
     QPushButton *quitButton = nullptr;
     int fontSize = 12;
+    QSplitter *splitter = nullptr;
+    bool splitterPlaced = false;
+    QLabel *settingsNotice = nullptr;   // a settings file that cannot be written
+    bool settingsChecked = false;
 };

@@ -15,6 +15,7 @@ namespace Platform {
 struct ProcessTree::Data
 {
     HANDLE job = nullptr;
+    qint64 pid = 0;
 };
 
 namespace {
@@ -51,7 +52,10 @@ void ProcessTree::prepare(QProcess *process, qint64 launcherPid)
 
 void ProcessTree::adopt(qint64 pid)
 {
+    if (d->job && d->pid == pid)
+        return;
     release();
+    d->pid = pid;
     d->job = newKillOnCloseJob();
     if (!d->job || pid <= 0)
         return;
@@ -71,6 +75,7 @@ void ProcessTree::release()
     ::SetInformationJobObject(d->job, JobObjectExtendedLimitInformation, &info, sizeof info);
     ::CloseHandle(d->job);
     d->job = nullptr;
+    d->pid = 0;
 }
 
 void ProcessTree::kill(qint64 pid)

@@ -6,7 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-
+#include <QSaveFile>
 
 namespace {
 
@@ -151,31 +151,41 @@ void SetupConfig::load()
     store.save();
 }
 
-void SetupConfig::saveServerParam(const QString &group, const ServerParam &p)
+bool SetupConfig::saveServerParam(const QString &group, const ServerParam &p)
 {
     IniFile store(configFilePath());
     store.setValue(group + QStringLiteral("/ProgramPath"), p.programPath);
     store.setValue(group + QStringLiteral("/WorkPath"), p.workPath);
     store.setValue(group + QStringLiteral("/Param"), p.param);
-    store.save();
+    return store.save();
 }
 
-void SetupConfig::saveMediaServerParam(const ServerParam &p)
+bool SetupConfig::saveMediaServerParam(const ServerParam &p)
 {
     mediaServer = p;
-    saveServerParam(QStringLiteral("/MediaServer"), p);
+    return saveServerParam(QStringLiteral("/MediaServer"), p);
 }
 
-void SetupConfig::saveSipServerParam(const ServerParam &p)
+bool SetupConfig::saveSipServerParam(const ServerParam &p)
 {
     sipServer = p;
-    saveServerParam(QStringLiteral("/SipServer"), p);
+    return saveServerParam(QStringLiteral("/SipServer"), p);
 }
 
-void SetupConfig::saveFontSize(int n)
+bool SetupConfig::saveFontSize(int n)
 {
     m_fontSize = n;
     IniFile store(configFilePath());
     store.setValue(QStringLiteral("/Font/Size"), QString::number(n));
-    store.save();
+    return store.save();
+}
+
+bool SetupConfig::canSave() const
+{
+    // A save writes a temporary file beside the settings file and renames it
+    // over it; opening one and dropping it tries exactly that much.
+    QSaveFile probe(configFilePath());
+    const bool writable = probe.open(QIODevice::WriteOnly);
+    probe.cancelWriting();
+    return writable;
 }

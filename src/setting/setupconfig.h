@@ -32,16 +32,20 @@ public:
     QString updateSqlPath() const;
     QString cleanSqlPath() const;
 
-    void saveMediaServerParam(const ServerParam &p);
-    void saveSipServerParam(const ServerParam &p);
-    void saveFontSize(int n);
+    // Each returns false when the file could not be written; the values are
+    // kept in memory all the same.
+    bool saveMediaServerParam(const ServerParam &p);
+    bool saveSipServerParam(const ServerParam &p);
+    bool saveFontSize(int n);
+    // Whether a save would be written, found without changing the file.
+    bool canSave() const;
 
 private:
     template <typename> friend class Singleton;
     SetupConfig();
     void setDefaults();
     void load();
-    void saveServerParam(const QString &group, const ServerParam &p);
+    bool saveServerParam(const QString &group, const ServerParam &p);
     QString scriptPath(const QString &name) const;
 
     QString appDir;

@@ -113,6 +113,8 @@ private slots:
     void styleSheetTemplate_data();
     void styleSheetTemplate();
 
+    void unwritableSettingsNoticeOnFontChange_data();
+    void unwritableSettingsNoticeOnFontChange();
     void messageBoxesShowTheirWholeText_data();
     void messageBoxesShowTheirWholeText();
 };
@@ -230,15 +232,19 @@ void TestMainWidget::closeKeepsProgramRunning()
 void TestMainWidget::showActionBringsWindowBack_data()
 {
     QTest::addColumn<QString>("before");
-    QTest::newRow("after close") << "close";
-    QTest::newRow("after hide") << "hide";
-    QTest::newRow("after minimise") << "minimise";
-    QTest::newRow("while shown") << "shown";
+    QTest::addColumn<int>("trayClick");   // -1: the menu's "显示"; else the icon's activation reason
+    QTest::newRow("after close") << "close" << -1;
+    QTest::newRow("after hide") << "hide" << -1;
+    QTest::newRow("after minimise") << "minimise" << -1;
+    QTest::newRow("while shown") << "shown" << -1;
+    QTest::newRow("icon clicked after close") << "close" << int(QSystemTrayIcon::Trigger);
+    QTest::newRow("icon double-clicked after hide") << "hide" << int(QSystemTrayIcon::DoubleClick);
 }
 
 void TestMainWidget::showActionBringsWindowBack()
 {
     QFETCH(QString, before);
+    QFETCH(int, trayClick);
 
     TestSupport::TempAppDir app;
     app.initialize();
@@ -258,7 +264,10 @@ void TestMainWidget::showActionBringsWindowBack()
 
     QAction *show = trayAction(w, QStringLiteral("显示"));
     QVERIFY(show);
-    show->trigger();
+    if (trayClick < 0)
+        show->trigger();
+    else
+        emit w.findChild<QSystemTrayIcon *>()->activated(QSystemTrayIcon::ActivationReason(trayClick));
     QCoreApplication::processEvents();
 
     QVERIFY(w.isVisible());
@@ -423,6 +432,34 @@ void TestMainWidget::styleSheetTemplate()
     w.setFontSize(size);
     QCOMPARE(qApp->styleSheet(), expected);
     QCOMPARE(sizeLabel(w)->text(), label);
+}
+
+void TestMainWidget::unwritableSettingsNoticeOnFontChange_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("writable") << true;
+    QTest::newRow("a directory in its place") << false;
+}
+
+void TestMainWidget::unwritableSettingsNoticeOnFontChange()
+{
+    QFETCH(bool, writable);
+    TestSupport::TempAppDir app;
+    if (!writable)
+        QVERIFY(QDir().mkpath(app.iniPath()));
+    app.initialize();
+    MainWidget w;
+    auto *notice = w.findChild<QLabel *>(QStringLiteral("SettingsNotice"));
+    QVERIFY(notice && notice->isHidden());
+    slider(w)->setValue(20);
+    QCOMPARE(notice->isHidden(), writable);
+    if (!writable)
+        QVERIFY(notice->text().contains(QDir::toNativeSeparators(app.iniPath())));
+    if (writable) {
+        QFile ini(app.iniPath());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(!ini.readAll().isEmpty());   // the check left the file as it was
+    }
 }
 
 void TestMainWidget::messageBoxesShowTheirWholeText_data()

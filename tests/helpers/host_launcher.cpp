@@ -1,18 +1,26 @@
 // A stand-in supervisor: starts the test helper through the launcher's own
 // ServerProcess with the given arguments, relays the child's output to its
 // own stdout, and runs until it is killed. Tests kill it with SIGKILL and
-// check that nothing of the child's tree survives.
+// check that nothing of the child's tree survives. With --no-events first it
+// never runs its event loop, so it dies before the started signal could ever
+// be delivered.
 #include "ui/setup/common/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return 2;
+    const bool noEvents = args.first() == QLatin1String("--no-events");
+    if (noEvents)
+        args.removeFirst();
     if (args.isEmpty())
         return 2;
     const QString program = args.takeFirst();
@@ -23,6 +31,12 @@ int main(int argc, char **argv)
                     static_cast<long long>(process.processId()));
         std::fflush(stdout);
     });
-    process.start(program, args);
+    process.setProgram(program);
+    process.setArguments(args);
+    process.launch();
+    if (noEvents) {
+        for (;;)
+            ::pause();
+    }
     return app.exec();
 }

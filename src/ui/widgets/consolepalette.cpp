@@ -7,11 +7,16 @@ namespace ConsolePalette {
 QColor background() { return QColor(0x1F, 0x26, 0x2D); }
 QColor text() { return QColor(0xF0, 0xF0, 0xF0); }
 QColor header() { return QColor(0xFF, 0x70, 0x38); }
-QColor errorText() { return QColor(Qt::blue); }
-QColor started() { return QColor(0x00, 0x80, 0x00); }
-QColor failed() { return QColor(Qt::red); }
+// Blue, green and red as the operator knows them from the console, in
+// shades that reach at least 4.5:1 on the ground (pure blue, green and red
+// fall to 1.8, 3.0 and 3.8).
+QColor errorText() { return QColor(0x6E, 0xA8, 0xFF); }
+QColor started() { return QColor(0x4C, 0xC4, 0x6A); }
+QColor failed() { return QColor(0xFF, 0x6B, 0x6B); }
 QColor note() { return QColor(0xE5, 0xC0, 0x7B); }
 QColor markBackground() { return QColor(0, 255, 0); }
+// Light console text would vanish on the lime mark.
+QColor markText() { return QColor(0x10, 0x10, 0x10); }
 
 namespace {
 

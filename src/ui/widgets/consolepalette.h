@@ -14,6 +14,7 @@ QColor started();        // start and normal-end banners
 QColor failed();         // failure banners
 QColor note();           // the console's own remarks (skipped output)
 QColor markBackground(); // search hits
+QColor markText();       // text on a search hit
 
 // ANSI SGR colour 0..255 (0..15 the standard and bright colours), already
 // made legible on the background.

@@ -5,21 +5,39 @@
 
 #include <QScrollBar>
 #include <QString>
+#include <QTextBlock>
 #include <QTextDocument>
 
 namespace ConsoleSearch {
+
+namespace {
+
+// A hit on the first or last visible line is read half cut off and without
+// what led to it: bring it towards the middle unless it already has a few
+// lines around it.
+void revealWithContext(CTextBrowser *console)
+{
+    const int margin = 3 * console->fontMetrics().lineSpacing();
+    const QRect hit = console->cursorRect();
+    if (hit.top() < margin || hit.bottom() > console->viewport()->height() - margin)
+        console->centerCursor();
+}
+
+} // namespace
 
 void searchNext(CTextBrowser *console, const QString &txt, bool caseSensitively)
 {
     const QTextDocument::FindFlags flags = caseSensitively ? QTextDocument::FindCaseSensitively
                                                            : QTextDocument::FindFlags();
     console->flush();
-    if (console->find(txt, flags))
-        return;
-    // Wrap around within the same press; a second miss leaves the cursor at
-    // the start, which is as good a place as any.
-    console->moveCursor(QTextCursor::Start, QTextCursor::MoveAnchor);
-    console->find(txt, flags);
+    if (!console->find(txt, flags)) {
+        // Wrap around within the same press; a second miss leaves the cursor
+        // at the start, which is as good a place as any.
+        console->moveCursor(QTextCursor::Start, QTextCursor::MoveAnchor);
+        if (!console->find(txt, flags))
+            return;
+    }
+    revealWithContext(console);
 }
 
 void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitively)
@@ -28,19 +46,30 @@ void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitiv
     if (caseSensitively)
         flags |= QTextDocument::FindCaseSensitively;
     console->flush();
-    if (console->find(txt, flags))
+    if (console->find(txt, flags)) {
+        revealWithContext(console);
         return;
+    }
     // No second search here: the user's next press searches back from the
     // end and so finds the last hit.
     console->moveCursor(QTextCursor::End, QTextCursor::MoveAnchor);
     console->horizontalScrollBar()->setValue(0);
 }
 
-void searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt)
+int searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt)
 {
     // Marking is always case-sensitive and txt is a regular expression.
     highlighter->setDocument(console->document());
     highlighter->setSearchText(txt);
+    // Marks are painted for the visible lines only, but the count is of the
+    // whole console: one pass over its lines, as marked.
+    console->flush();
+    int count = 0;
+    if (highlighter->canMatch()) {
+        for (QTextBlock block = console->document()->firstBlock(); block.isValid(); block = block.next())
+            count += highlighter->highlightBlock(block.text()).size();
+    }
+    return count;
 }
 
 void clearHighLight(SearchHighLight *highlighter)

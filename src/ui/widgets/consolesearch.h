@@ -8,6 +8,8 @@ class SearchHighLight;
 namespace ConsoleSearch {
 void searchNext(CTextBrowser *console, const QString &txt, bool caseSensitively);      // one-press wrap-around
 void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitively);  // on failure: cursor to end, nothing selected, horizontal scroll 0
-void searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt); // re-attach highlighter to console->document(), setSearchText
+// Re-attaches the highlighter to the console's document with the new pattern;
+// returns the number of matches in the whole console.
+int searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt);
 void clearHighLight(SearchHighLight *highlighter);                                   // setDocument(nullptr)
 }

@@ -65,6 +65,16 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     setUndoRedoEnabled(false);
     frameTimer.setSingleShot(true);
     frameTimer.setInterval(FrameMs);
+    // Live tail through every change of the view's height or of the text's
+    // layout (a new font, the search bar shown, a resize), not only inserts:
+    // whoever looks at the newest line keeps seeing it; one who scrolled up
+    // stays put.
+    QScrollBar *bar = verticalScrollBar();
+    QObject::connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { followTail = value >= bar->maximum(); });
+    QObject::connect(bar, &QScrollBar::rangeChanged, this, [this, bar] {
+        if (followTail)
+            bar->setValue(bar->maximum());
+    });
     QObject::connect(&frameTimer, &QTimer::timeout, this, [this] {
         insertQueued(InsertBudgetMs);
         // Behind a flood: go on at the next turn of the event loop.
@@ -293,6 +303,15 @@ void CTextBrowser::wheelEvent(QWheelEvent *event)
 {
     if (!WheelZoom::zoomFont(this, event))
         QPlainTextEdit::wheelEvent(event);
+}
+
+void CTextBrowser::changeEvent(QEvent *event)
+{
+    QPlainTextEdit::changeEvent(event);
+    // Two lines at least, whatever the font: the console shrinks before the
+    // controls above it are cut (they scroll), but never away.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        setMinimumHeight(2 * fontMetrics().lineSpacing() + 2 * frameWidth());
 }
 
 void CTextBrowser::resizeEvent(QResizeEvent *event)

@@ -56,6 +56,7 @@ protected:
     void wheelEvent(QWheelEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     struct Span
@@ -77,4 +78,5 @@ private:
     int maxChars = DefaultMaximumCharacters;
     QTimer frameTimer;
     QPointer<SearchHighLight> marker;
+    bool followTail = true;   // the view shows the newest line
 };

@@ -7,6 +7,7 @@ SearchHighLight::SearchHighLight(QTextDocument *parent)
     , doc(parent)
 {
     format.setBackground(QBrush(ConsolePalette::markBackground(), Qt::SolidPattern));
+    format.setForeground(ConsolePalette::markText());
 }
 
 void SearchHighLight::setSearchText(const QString &txt)

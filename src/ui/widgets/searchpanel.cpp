@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -21,8 +22,9 @@ SearchPanel::SearchPanel(QWidget *parent)
     nextButton = new QPushButton(QStringLiteral("下一个"));
     allButton = new QPushButton(QStringLiteral("搜索所有"));
     clearButton = new QPushButton(QStringLiteral("清除高亮"));
-    // Nothing counts the hits; the label only keeps its place in the bar.
-    countLabel = new QLabel(QStringLiteral("共0个"));
+    countLabel = new QLabel;
+    setCount(0);
+    searchEdit->installEventFilter(this);
 
     layout->addWidget(captionLabel);
     layout->addWidget(searchEdit);
@@ -59,4 +61,44 @@ void SearchPanel::requestAll()
     const QString txt = searchEdit->text();
     if (!txt.isEmpty())
         emit all(txt, caseBox->isChecked());
+}
+
+void SearchPanel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Room for a search text at every font size; the bar scrolls when the
+    // panel is narrower than the bar.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        searchEdit->setMinimumWidth(12 * searchEdit->fontMetrics().averageCharWidth());
+}
+
+void SearchPanel::open()
+{
+    show();
+    searchEdit->setFocus(Qt::ShortcutFocusReason);
+    searchEdit->selectAll();
+}
+
+void SearchPanel::setCount(int count)
+{
+    countLabel->setText(QStringLiteral("共%1个").arg(count));
+}
+
+bool SearchPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == searchEdit && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (key->modifiers() & Qt::ShiftModifier)
+                requestPrevious();
+            else
+                requestNext();
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape) {
+            hide();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -18,11 +18,22 @@ class SearchPanel : public QWidget
 public:
     explicit SearchPanel(QWidget *parent = nullptr);
 
+    // Shows the bar with the keyboard in its field, the old text selected so
+    // that typing replaces it.
+    void open();
+    // The number of matches the last "搜索所有" found ("共N个").
+    void setCount(int count);
+
 signals:
     void next(const QString &txt, bool caseSensitively);
     void previous(const QString &txt, bool caseSensitively);
     void all(const QString &txt, bool caseSensitively);
     void clear();
+
+protected:
+    // Return, Shift+Return and Escape in the field.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void requestNext();

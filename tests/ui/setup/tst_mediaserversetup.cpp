@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -65,6 +66,7 @@ private slots:
     void crashShowsAbnormalEnd();
     void closeKillsAndSetsStatus();
     void closeWithNothingRunning();
+    void unwritableSettingsAreReportedOnce();
     void outputAndErrorShareOneCounter();
     void returnInEachFieldStarts_data();
     void returnInEachFieldStarts();
@@ -80,6 +82,7 @@ private slots:
     void ctrlFTogglesSearch();
     void destructionKillsRunningChild();
     void closeKillsWholeTree();
+    void launcherKilledLeavesNoTree_data();
     void launcherKilledLeavesNoTree();
     void whatAnEndedProgramLeftIsNotKilled();
 
@@ -102,8 +105,7 @@ void tst_MediaServerSetup::normalExitWithCodeShowsGreenEnd()
     QVERIFY(text.indexOf(kStart) < text.indexOf(QStringLiteral("hello")));
     QVERIFY(text.indexOf(QStringLiteral("hello")) < text.indexOf(kEnd));
     QVERIFY(!text.contains(kCrash));
-    // The status follows the operator's command, not the process.
-    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
 }
 
 void tst_MediaServerSetup::failedStartShowsNoEndBanner()
@@ -116,7 +118,14 @@ void tst_MediaServerSetup::failedStartShowsNoEndBanner()
     QVERIFY(text.indexOf(kStart) < text.indexOf(kFailed));
     QVERIFY(!text.contains(kEnd));
     QVERIFY(!text.contains(kCrash));
-    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
+    // The line after the banner names the program and the system's reason.
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    const int banner = lines.indexOf(QRegularExpression(QStringLiteral(".*") + kFailed + QStringLiteral(".*")));
+    QVERIFY(banner >= 0 && banner + 1 < lines.size());
+    QVERIFY2(lines.at(banner + 1).contains(QStringLiteral("/nonexistent/MediaServer："))
+                 && lines.at(banner + 1).size() > QStringLiteral("  /nonexistent/MediaServer：").size(),
+             qPrintable(lines.at(banner + 1)));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
 }
 
 void tst_MediaServerSetup::crashShowsAbnormalEnd()
@@ -126,13 +135,17 @@ void tst_MediaServerSetup::crashShowsAbnormalEnd()
     QTRY_VERIFY(p.text().contains(kCrash));
     QVERIFY(!p.text().contains(kEnd));
     QVERIFY(p.text().contains(QStringLiteral("before")));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
 }
 
 void tst_MediaServerSetup::closeKillsAndSetsStatus()
 {
     Panel p(testHelperPath(), QStringLiteral("pid forever"));
     p.start();
+    // Started only once the process runs.
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
     QTRY_VERIFY(p.text().contains(QStringLiteral("pid=")));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
     const qint64 pid = numberAfter(p.text(), QStringLiteral("pid"));
     QVERIFY(processAlive(pid));
     p.close();
@@ -150,6 +163,20 @@ void tst_MediaServerSetup::closeWithNothingRunning()
     QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
     QTest::qWait(100);
     QVERIFY(p.text().isEmpty());
+}
+
+void tst_MediaServerSetup::unwritableSettingsAreReportedOnce()
+{
+    // A directory where the settings file should be: no save can replace it.
+    QFile::remove(appDir->iniPath());
+    QVERIFY(QDir().mkpath(appDir->iniPath()));
+    appDir->initialize();   // reading stays silent
+    Panel p(testHelperPath(), QStringLiteral("exit 0"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    p.start();
+    QTRY_COMPARE(p.text().count(kEnd), 2);
+    QCOMPARE(p.text().count(QStringLiteral("设置未能保存：无法写入 ") + QDir::toNativeSeparators(appDir->iniPath())), 1);
 }
 
 void tst_MediaServerSetup::outputAndErrorShareOneCounter()
@@ -420,11 +447,20 @@ void tst_MediaServerSetup::closeKillsWholeTree()
     QTRY_VERIFY(p.text().contains(kCrash));
 }
 
+void tst_MediaServerSetup::launcherKilledLeavesNoTree_data()
+{
+    QTest::addColumn<QStringList>("hostOptions");
+    QTest::newRow("running") << QStringList();
+    // Killed before the started signal reached the launcher.
+    QTest::newRow("before started") << QStringList{QStringLiteral("--no-events")};
+}
+
 void tst_MediaServerSetup::launcherKilledLeavesNoTree()
 {
+    QFETCH(QStringList, hostOptions);
     QProcess host;
     host.start(QStringLiteral(TESSARIN_host_launcher),
-               {testHelperPath(), QStringLiteral("pid"), QStringLiteral("grandchild"), QStringLiteral("forever")});
+               hostOptions + QStringList{testHelperPath(), QStringLiteral("pid"), QStringLiteral("grandchild"), QStringLiteral("forever")});
     QVERIFY(host.waitForStarted());
     QString out;
     QTRY_VERIFY((out += QString::fromUtf8(host.readAllStandardOutput())).contains(QStringLiteral("grandchild=")));

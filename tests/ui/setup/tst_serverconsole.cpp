@@ -1,13 +1,17 @@
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
@@ -63,6 +67,9 @@ private slots:
     void status_data();
     void status();
     void searchMarksRecordsBeforeAndAfter();
+    void everyLineIsLegible();
+    void searchBar_data();
+    void searchBar();
 
 private:
     TestSupport::TempAppDir appDir;
@@ -157,7 +164,7 @@ void tst_ServerConsole::errorOutputIsLiteralWithItsLines()
     panel.appendErrorOutput("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y\n");
     QCOMPARE(panel.text(), QStringLiteral("Exception in thread \"main\"\n\tat java.lang.Thread.<init>(Thread.java:750)\n<b>x</b> & y"));
     for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next())
-        QCOMPARE(block.begin().fragment().charFormat().foreground().color(), QColor(Qt::blue));
+        QCOMPARE(block.begin().fragment().charFormat().foreground().color(), ConsolePalette::errorText());
     QCOMPARE(panel.headers(), 0);
 }
 
@@ -248,22 +255,24 @@ void tst_ServerConsole::banners_data()
 {
     QTest::addColumn<int>("kind");   // 0 start, 1 failed start, 2 other error, 3 crash, 4 normal end
     QTest::addColumn<QString>("banner");
-    QTest::addColumn<QString>("color");
+    QTest::addColumn<QColor>("color");
     QTest::addColumn<bool>("separator");
 
     const QString dashes(50, QLatin1Char('-'));
-    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << "green" << false;
-    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << "red" << true;
-    QTest::newRow("crashed error") << 2 << QString() << QString() << true;
-    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << "red" << true;
-    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << "green" << true;
+    const QColor green = ConsolePalette::started();
+    const QColor red = ConsolePalette::failed();
+    QTest::newRow("start") << 0 << QStringLiteral("  程序启动") + dashes << green << false;
+    QTest::newRow("failed start") << 1 << QStringLiteral("  程序启动失败") + dashes << red << true;
+    QTest::newRow("crashed error") << 2 << QString() << QColor() << true;
+    QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << red << true;
+    QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << green << true;
 }
 
 void tst_ServerConsole::banners()
 {
     QFETCH(int, kind);
     QFETCH(QString, banner);
-    QFETCH(QString, color);
+    QFETCH(QColor, color);
     QFETCH(bool, separator);
 
     ConsoleProbe panel(100);
@@ -282,7 +291,7 @@ void tst_ServerConsole::banners()
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}")
                                     + QRegularExpression::escape(banner) + QLatin1Char('$'))
                      .match(first.text()).hasMatch(), qPrintable(first.text()));
-        QCOMPARE(first.begin().fragment().charFormat().foreground().color(), QColor(color));
+        QCOMPARE(first.begin().fragment().charFormat().foreground().color(), color);
     }
     // The separator shows as empty lines after the banner.
     const QString rest = all.mid(first.text().size());
@@ -349,6 +358,109 @@ void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
     QCOMPARE(TestSupport::greenTexts(doc).size(), 5);
     panel.appendOutputRecord("last error\n", ConsoleProbe::Decoding::SystemCodec);
     QCOMPARE(TestSupport::greenTexts(doc).size(), 6);
+}
+
+// Every colour the console gives a line, and the text on a search mark,
+// against the ground the console really paints under the shipped style sheet:
+// at least 4.5:1.
+void tst_ServerConsole::everyLineIsLegible()
+{
+    QFile sheet(TestSupport::sourceDir() + QStringLiteral("/config/stylesheet2/stylesheet.css"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    qApp->setStyleSheet(QString::fromUtf8(sheet.readAll()).arg(16));
+    ConsoleProbe panel(100);
+    panel.resize(900, 700);
+    panel.appendStartBanner();
+    panel.appendOutputRecord("output\n", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendErrorOutput("stderr");
+    panel.appendStartFailure(QProcess::FailedToStart);
+    panel.appendEndBanner(0, QProcess::CrashExit);
+    panel.appendEndBanner(0, QProcess::NormalExit);
+    emit panel.findChild<SearchPanel *>()->all(QStringLiteral("out"), false);
+    QCOMPARE(TestSupport::greenTexts(panel.view()).size(), 1);
+
+    const QImage shot = panel.view()->viewport()->grab().toImage();
+    const QColor ground = shot.pixelColor(shot.width() - 3, shot.height() - 3);
+    QCOMPARE(ground, ConsolePalette::background());
+    int fragments = 0;
+    for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            const QColor ink = format.hasProperty(QTextFormat::ForegroundBrush) ? format.foreground().color()
+                                                                                : panel.view()->palette().text().color();
+            QVERIFY2(ConsolePalette::contrast(ink, ground) >= 4.5, qPrintable(ink.name() + it.fragment().text()));
+            ++fragments;
+        }
+    }
+    QCOMPARE(fragments, 7);   // the separators are empty
+    const QTextEdit::ExtraSelection mark = panel.view()->extraSelections().first();
+    QVERIFY(ConsolePalette::contrast(mark.format.foreground().color(), mark.format.background().color()) >= 4.5);
+    qApp->setStyleSheet(QString());
+}
+
+void tst_ServerConsole::searchBar_data()
+{
+    QTest::addColumn<bool>("byShortcut");
+    QTest::newRow("button") << false;
+    QTest::newRow("Ctrl+F") << true;
+}
+
+// Opening puts the keyboard in the field; Return, Shift+Return and Escape
+// act there; the count says what "搜索所有" found; a hit comes with context.
+void tst_ServerConsole::searchBar()
+{
+    QFETCH(bool, byShortcut);
+    ConsoleProbe panel(100000);
+    panel.resize(900, 600);
+    panel.show();
+    QVERIFY(QTest::qWaitForWindowActive(&panel));
+    for (int i = 0; i < 300; ++i)
+        panel.appendOutputRecord("line " + QByteArray::number(i) + (i % 50 == 0 ? " hit" : ""), ConsoleProbe::Decoding::SystemCodec);
+    panel.view()->flush();
+    auto *search = panel.findChild<SearchPanel *>();
+    auto *field = search->findChild<CLineEdit *>();
+    QLabel *count = nullptr;
+    for (QLabel *label : search->findChildren<QLabel *>()) {
+        if (label->text().startsWith(QStringLiteral("共")))
+            count = label;
+    }
+    QVERIFY(count);
+    auto button = [&](const QString &text) {
+        for (QPushButton *b : panel.findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return static_cast<QPushButton *>(nullptr);
+    };
+    field->setText(QStringLiteral("hit"));
+    if (byShortcut) {
+        panel.view()->setFocus();
+        QTest::keyClick(panel.view(), Qt::Key_F, Qt::ControlModifier);
+    } else {
+        button(QStringLiteral("搜索"))->click();
+    }
+    QTRY_COMPARE(QApplication::focusWidget(), field);
+    QCOMPARE(field->selectedText(), QStringLiteral("hit"));
+
+    button(QStringLiteral("搜索所有"))->click();
+    QCOMPARE(count->text(), QStringLiteral("共6个"));
+
+    auto hitLine = [&] { return panel.view()->textCursor().block().text(); };
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(hitLine(), QStringLiteral("line 0 hit"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(hitLine(), QStringLiteral("line 50 hit"));
+    const int context = 2 * panel.view()->fontMetrics().lineSpacing();
+    const QRect hit = panel.view()->cursorRect();
+    QVERIFY2(hit.top() >= context && hit.bottom() <= panel.view()->viewport()->height() - context,
+             qPrintable(QStringLiteral("%1..%2 of %3").arg(hit.top()).arg(hit.bottom()).arg(panel.view()->viewport()->height())));
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(hitLine(), QStringLiteral("line 0 hit"));
+
+    button(QStringLiteral("清除高亮"))->click();
+    QCOMPARE(count->text(), QStringLiteral("共0个"));
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(search->isHidden());
 }
 
 QTEST_MAIN(tst_ServerConsole)

@@ -20,6 +20,9 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/types.h>
+
 using TestSupport::ModalBoxCloser;
 using TestSupport::numberAfter;
 using TestSupport::processAlive;
@@ -59,6 +62,8 @@ private slots:
     void startRunsServicesThenServer();
     void disabledServicesAreNotStarted();
     void refusalStillStartsServices();
+    void statusFollowsSipServerOnly_data();
+    void statusFollowsSipServerOnly();
     void oneConsoleOneCounter();
     void emptyParamStartsWithoutArguments();
     void dropOnConsoleReachesPanel();
@@ -102,7 +107,7 @@ void tst_SipServerSetup::widgets()
     Panel p{QString()};
     auto *update = p.widget->findChild<QPushButton *>(QStringLiteral("UpdateButton"));
     QVERIFY(update);
-    QCOMPARE(update->text(), QStringLiteral("更\n新\n启\n动"));
+    QCOMPARE(update->text(), QStringLiteral("更新启动"));
     auto *bar = p.widget->findChild<ColorProgressBar *>();
     QVERIFY(bar);
     QVERIFY(bar->isHidden());
@@ -167,6 +172,41 @@ void tst_SipServerSetup::refusalStillStartsServices()
     QTRY_COMPARE(p.text().count(QStringLiteral("mysql-ok")), 2);
     QCOMPARE(p.text().count(kStart), 1);
     p.close();
+}
+
+void tst_SipServerSetup::statusFollowsSipServerOnly_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("signal");   // sent to the running SIP server; 0: it never starts
+    QTest::addColumn<QString>("ending");
+
+    QTest::newRow("failed start") << QStringLiteral("/nonexistent/java") << 0 << QStringLiteral("程序启动失败--");
+    // On SIGTERM the helper exits by itself with code 0.
+    QTest::newRow("exit by itself") << testHelperPath() << int(SIGTERM) << kEnd;
+    QTest::newRow("crash") << testHelperPath() << int(SIGSEGV) << kCrash;
+}
+
+void tst_SipServerSetup::statusFollowsSipServerOnly()
+{
+    QFETCH(QString, program);
+    QFETCH(int, signal);
+    QFETCH(QString, ending);
+    Services s;
+    s.redis = false;
+    s.mysqlArgs = QStringLiteral("out mysql-ok\\n");
+    configure(s);
+    Panel p(QStringLiteral("label sip- pid forever"));
+    p.path->setText(program);
+    p.start();
+    // The MySQL command ends normally; the status is the SIP server's alone.
+    QTRY_COMPARE(p.text().count(kEnd), 1);
+    if (signal != 0) {
+        QTRY_VERIFY(p.text().contains(QStringLiteral("sip-pid=")));
+        QCOMPARE(p.status(), QStringLiteral("服务器已启动"));
+        ::kill(pid_t(numberAfter(p.text(), QStringLiteral("sip-pid"))), signal);
+    }
+    QTRY_VERIFY(p.text().contains(ending) && (ending != kEnd || p.text().count(kEnd) == 2));
+    QCOMPARE(p.status(), QStringLiteral("服务器未启动"));
 }
 
 void tst_SipServerSetup::oneConsoleOneCounter()

@@ -69,6 +69,7 @@ private slots:
     void closingDuringWaitStillUpdates();
     void refusedWhileServerRuns();
     void destroyedDuringRunningTask();
+    void secondPressWhileRunningDoesNothing();
 
 private:
     void configure(int waitTicks, const QString &password = QString());
@@ -317,6 +318,22 @@ void tst_SipUpdateStart::destroyedDuringRunningTask()
     QTest::qWait(200);   // the clean script is sleeping on the server now
     panel.reset();       // waits for it, then ends the worker and its connection
     QTRY_VERIFY(db->connectionIds(db->user()).isEmpty());
+}
+
+void tst_SipUpdateStart::secondPressWhileRunningDoesNothing()
+{
+    writeScript(QStringLiteral("clean.sql"), "CREATE TABLE IF NOT EXISTS runs (step VARCHAR(20) NOT NULL);\n"
+                                             "INSERT INTO runs VALUES ('clean');");
+    writeScript(QStringLiteral("init.sql"), "INSERT INTO runs VALUES ('init');");
+    writeScript(QStringLiteral("update.sql"), "INSERT INTO runs VALUES ('update');");
+    configure(1);
+    ModalBoxCloser closer;
+    updateButton()->click();
+    updateButton()->click();   // the connection task is queued or running
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
+    QCOMPARE(db->column(QStringLiteral("SELECT step FROM runs ORDER BY step")),
+             (QStringList{QStringLiteral("clean"), QStringLiteral("init"), QStringLiteral("update")}));
+    QCOMPARE(closer.count(), 0);
 }
 
 QTEST_MAIN(tst_SipUpdateStart)

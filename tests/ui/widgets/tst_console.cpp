@@ -151,6 +151,11 @@ void tst_Console::searchOnTrimmedConsole()
     TestSupport::appendLines(&console, lines);
     QVERIFY(!console.toPlainText().contains(line(0)));
 
+    // The count is of the whole console, not of the lines on screen.
+    const int kept = console.toPlainText().count(QStringLiteral("line "));
+    QCOMPARE(ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("line ")), kept);
+    QVERIFY(TestSupport::greenTexts(&console).size() < kept);
+
     ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("line 0019[5-9]"));
     QCOMPARE(TestSupport::greenTexts(&console).size(), 5);
     TestSupport::appendLines(&console, {QStringLiteral("line 00195 again")});

@@ -1,5 +1,6 @@
 #include "ui/setup/common/serverpanel.h"
 
+#include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/outputdecoding.h"
 #include "ui/setup/common/serverprocess.h"
@@ -8,6 +9,7 @@
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/lightpoint.h"
+#include "ui/widgets/scrollstrip.h"
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/searchpanel.h"
 
@@ -159,9 +161,11 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     searchPanel = new SearchPanel;
     searchPanel->hide();
 
-    mainLayout->addWidget(topWidget);
+    // At large font sizes the controls need more room than the screen has:
+    // they scroll within the panel, and the console keeps a few lines.
+    mainLayout->addWidget(new ScrollStrip(topWidget, true));
     mainLayout->addWidget(console, 10);
-    mainLayout->addWidget(searchPanel);
+    mainLayout->addWidget(new ScrollStrip(searchPanel, false));
     setLayout(mainLayout);
 
     setAcceptDrops(true);
@@ -182,7 +186,12 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
             QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(dir).absolutePath()));
         }
     });
-    connect(searchButton, &QPushButton::clicked, this, [this] { searchPanel->setHidden(!searchPanel->isHidden()); });
+    connect(searchButton, &QPushButton::clicked, this, [this] {
+        if (searchPanel->isHidden())
+            searchPanel->open();
+        else
+            searchPanel->hide();
+    });
     // Both panels live in one window: a window-wide Ctrl+F on both search
     // buttons would be ambiguous and do nothing, so it belongs to the panel
     // that has the focus.
@@ -255,10 +264,15 @@ void ServerPanel::appendStartBanner()
     appendBanner(QStringLiteral("  程序启动--------------------------------------------------"), ConsolePalette::started());
 }
 
-void ServerPanel::appendStartFailure(QProcess::ProcessError error)
+void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProcess *process)
 {
-    if (error == QProcess::FailedToStart)
+    if (error == QProcess::FailedToStart) {
         appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
+        // The console shows text literally, so neither part can turn into markup.
+        if (process)
+            console->appendParagraph(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
+                                     coloured(ConsolePalette::failed()));
+    }
     appendSeparator();
 }
 
@@ -293,15 +307,33 @@ bool ServerPanel::refuseWhileBusy(const QProcess *process)
     return false;
 }
 
+void ServerPanel::followServerStatus(QProcess *process)
+{
+    connect(process, &QProcess::started, this, [this] { setServerStatus(1); });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            setServerStatus(0);
+    });
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this] { setServerStatus(0); });
+}
+
 void ServerPanel::startServer(ServerProcess *process)
 {
     programPath = pathField->text();
     workPath = workDirField->text();
     param = paramField->text();
     // The typed texts are saved, before the working directory is corrected.
-    saveServerParam({programPath, workPath, param, recordLimit});
+    // A settings file the operator may not write (an installation in /etc)
+    // would lose them at the next start: say so, once a run.
+    if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
+        saveFailureShown = true;
+        console->appendParagraph(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
+                                     .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
+                                 coloured(ConsolePalette::note()));
+    }
 
-    setServerStatus(1);
+    // The status turns to started when the process has started (see
+    // followServerStatus); until then it keeps saying not started.
     appendStartBanner();
 
     const QString program = pathField->text();
@@ -313,7 +345,7 @@ void ServerPanel::startServer(ServerProcess *process)
     if (correctedField != workDirField->text())
         workDirField->setText(correctedField);
     process->setWorkingDirectory(dir);
-    process->start(QIODevice::ReadWrite);
+    process->launch(QIODevice::ReadWrite);
 }
 
 void ServerPanel::openFolderOf(const QString &path)
@@ -386,10 +418,11 @@ void ServerPanel::searchPrevious(QString txt, bool caseSensitively)
 void ServerPanel::searchAll(QString txt, bool caseSensitively)
 {
     Q_UNUSED(caseSensitively)
-    ConsoleSearch::searchAll(console, highlighter, txt);
+    searchPanel->setCount(ConsoleSearch::searchAll(console, highlighter, txt));
 }
 
 void ServerPanel::clearHighLight()
 {
     ConsoleSearch::clearHighLight(highlighter);
+    searchPanel->setCount(0);
 }

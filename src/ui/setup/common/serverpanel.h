@@ -52,17 +52,22 @@ protected:
     void appendOutputRecord(const QByteArray &bytes, Decoding decoding);
     void appendErrorOutput(const QByteArray &bytes);
     void appendStartBanner();
-    void appendStartFailure(QProcess::ProcessError error);
+    // A failed start also names the program and the reason the system gave.
+    void appendStartFailure(QProcess::ProcessError error, const QProcess *process = nullptr);
     void appendEndBanner(int exitCode, QProcess::ExitStatus status);
     void setServerStatus(int started);
 
     // Shows the "提示" refusal when the process runs or is starting; returns
     // true when the start must not go on.
     bool refuseWhileBusy(const QProcess *process);
+    // The status display follows this process: started once it runs, not
+    // started when it fails to start or ends in any way.
+    void followServerStatus(QProcess *process);
     // Everything of a start after the refusal checks: save the fields, status,
     // banner, command line, working directory, start.
     void startServer(ServerProcess *process);
-    virtual void saveServerParam(const ServerParam &p) = 0;
+    // False when the settings file could not be written.
+    virtual bool saveServerParam(const ServerParam &p) = 0;
 
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -120,4 +125,5 @@ private:
     void openFolderOf(const QString &path);
 
     Texts texts;
+    bool saveFailureShown = false;
 };

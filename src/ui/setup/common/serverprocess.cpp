@@ -7,7 +7,8 @@ ServerProcess::ServerProcess(QObject *parent)
     , launcherPid(QCoreApplication::applicationPid())
 {
     tree.prepare(this, launcherPid);
-    connect(this, &QProcess::started, this, &ServerProcess::onStarted);
+    // Also for a plain start(): the program is held once it has started.
+    connect(this, &QProcess::started, this, &ServerProcess::guard);
     connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
             this, &ServerProcess::onFinished);
 }
@@ -21,8 +22,18 @@ ServerProcess::~ServerProcess()
     onFinished();
 }
 
-void ServerProcess::onStarted()
+void ServerProcess::launch(QIODevice::OpenMode mode)
 {
+    start(mode);
+    // The child exists once start() returns (it is still exec'ing, the state
+    // is Starting); a start that failed outright has no process id.
+    if (state() != QProcess::NotRunning)
+        guard();
+}
+
+void ServerProcess::guard()
+{
+    // Holding the same program twice is harmless: the tree ignores it.
     tree.adopt(processId());
 }
 

@@ -20,6 +20,11 @@ public:
     explicit ServerProcess(QObject *parent = nullptr);
     ~ServerProcess() override;
 
+    // QProcess::start, and the program's tree is held right away: waiting
+    // for the started signal would leave a moment in which a killed launcher
+    // leaves the program's children behind.
+    void launch(QIODevice::OpenMode mode = QIODevice::ReadWrite);
+
     // Kills the program and everything it started in its tree.
     // Like QProcess::kill(), the process then reports a crash exit.
     void killTree();
@@ -30,7 +35,7 @@ protected:
 #endif
 
 private:
-    void onStarted();
+    void guard();
     void onFinished();
 
     qint64 launcherPid = 0;

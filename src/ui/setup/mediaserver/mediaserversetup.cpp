@@ -22,6 +22,7 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
     connect(process, &QProcess::errorOccurred, this, &MediaServerSetup::slotProcessError);
     connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
             this, &MediaServerSetup::slotProcessFinished);
+    followServerStatus(process);
     connect(process, &QProcess::readyReadStandardError, process,
             [this] { appendErrorOutput(process->readAllStandardError()); }, Qt::DirectConnection);
 }
@@ -36,9 +37,9 @@ MediaServerSetup::~MediaServerSetup()
     delete process;
 }
 
-void MediaServerSetup::saveServerParam(const ServerParam &p)
+bool MediaServerSetup::saveServerParam(const ServerParam &p)
 {
-    SetupConfig::instance()->saveMediaServerParam(p);
+    return SetupConfig::instance()->saveMediaServerParam(p);
 }
 
 void MediaServerSetup::slotSetupProgram()
@@ -61,7 +62,7 @@ void MediaServerSetup::slotReadRecord()
 
 void MediaServerSetup::slotProcessError(QProcess::ProcessError error)
 {
-    appendStartFailure(error);
+    appendStartFailure(error, process);
 }
 
 void MediaServerSetup::slotProcessFinished(int index, QProcess::ExitStatus status)

@@ -15,7 +15,7 @@ public:
     ~MediaServerSetup() override;
 
 protected:
-    void saveServerParam(const ServerParam &p) override;
+    bool saveServerParam(const ServerParam &p) override;
 
 private slots:
     void slotSetupProgram();

@@ -17,7 +17,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
                    "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup"},
                   parent)
 {
-    updateButton = new QPushButton(QStringLiteral("更\n新\n启\n动"));
+    // One line: one character per line reads badly, and a tall narrow
+    // button clipped its last characters at larger font sizes.
+    updateButton = new QPushButton(QStringLiteral("更新启动"));
     updateButton->setObjectName(QStringLiteral("UpdateButton"));
     buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
 
@@ -57,6 +59,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(process, finished, this, &SipServerSetup::processFinished1);
     connect(process, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput1);
     connect(process, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError1);
+    // MySQL's start command ends by design and Redis is a helper: the status
+    // is the SIP server's alone.
+    followServerStatus(process);
     connect(mysqlProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError2);
     connect(mysqlProcess, finished, this, &SipServerSetup::processFinished2);
     connect(mysqlProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput2);
@@ -74,20 +79,23 @@ SipServerSetup::SipServerSetup(QWidget *parent)
 SipServerSetup::~SipServerSetup()
 {
     waitTimer.stop();
-    // Let a running script finish; later notices have nobody to go to.
+    // The servers go first: a script still running on the worker (it may run
+    // for seconds) must not keep them alive. Later notices have nobody to go to.
     disconnect(sqlThread, nullptr, this, nullptr);
-    delete sqlThread;
     for (ServerProcess *p : {process, mysqlProcess, redisProcess}) {
         disconnect(p, nullptr, this, nullptr);
         if (p->state() != QProcess::NotRunning)
             p->killTree();
         delete p;
     }
+    // Then the worker: it drops what was not begun and is joined once the
+    // running script ends.
+    delete sqlThread;
 }
 
-void SipServerSetup::saveServerParam(const ServerParam &p)
+bool SipServerSetup::saveServerParam(const ServerParam &p)
 {
-    SetupConfig::instance()->saveSipServerParam(p);
+    return SetupConfig::instance()->saveSipServerParam(p);
 }
 
 void SipServerSetup::setupMysql()
@@ -100,7 +108,7 @@ void SipServerSetup::setupMysql()
     mysqlProcess->setProgram(p.cmdPath);
     mysqlProcess->setWorkingDirectory(p.mysqlPath);
     mysqlProcess->setArguments(LaunchRules::splitArguments(p.cmdStr));
-    mysqlProcess->start(QIODevice::ReadWrite);
+    mysqlProcess->launch(QIODevice::ReadWrite);
 }
 
 void SipServerSetup::setupRedis()
@@ -111,7 +119,7 @@ void SipServerSetup::setupRedis()
     redisProcess->setProgram(p.path);
     redisProcess->setWorkingDirectory(p.workDir);
     redisProcess->setArguments({p.parameter});
-    redisProcess->start(QIODevice::ReadWrite);
+    redisProcess->launch(QIODevice::ReadWrite);
 }
 
 void SipServerSetup::slotSetupProgram()
@@ -139,7 +147,7 @@ void SipServerSetup::readStandardOutput1()
 
 void SipServerSetup::processError1(QProcess::ProcessError error)
 {
-    appendStartFailure(error);
+    appendStartFailure(error, process);
 }
 
 void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
@@ -159,7 +167,7 @@ void SipServerSetup::readStandardOutput2()
 
 void SipServerSetup::processError2(QProcess::ProcessError error)
 {
-    processError1(error);
+    appendStartFailure(error, mysqlProcess);
 }
 
 void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
@@ -179,7 +187,7 @@ void SipServerSetup::readStandardOutput3()
 
 void SipServerSetup::processError3(QProcess::ProcessError error)
 {
-    processError1(error);
+    appendStartFailure(error, redisProcess);
 }
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
@@ -200,12 +208,17 @@ void SipServerSetup::startSqlTask(int task)
 
 void SipServerSetup::loadDataSetupProgram()
 {
+    // The sequence runs (a task queued or running, or the wait before the
+    // update script): a second press would queue the whole chain again.
+    if (sequenceRunning)
+        return;
     setupMysql();
     setupRedis();
     if (refuseWhileBusy(process))
         return;
     progressBar->setValue(0);
     progressBar->show();
+    sequenceRunning = true;
     // Runs the step the sequence stands at: the connection when idle, the
     // step that failed after an error.
     sqlThread->start(QThread::InheritPriority);
@@ -213,6 +226,7 @@ void SipServerSetup::loadDataSetupProgram()
 
 void SipServerSetup::sqlError(QString txt)
 {
+    sequenceRunning = false;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
     box.exec();
 }
@@ -235,6 +249,7 @@ void SipServerSetup::execSqlTip(int index, int total)
         break;
     case 4:
         sqlThread->setTask(0);
+        sequenceRunning = false;
         break;
     default:
         break;

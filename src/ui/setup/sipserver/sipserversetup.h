@@ -22,7 +22,7 @@ public:
     ~SipServerSetup() override;
 
 protected:
-    void saveServerParam(const ServerParam &p) override;
+    bool saveServerParam(const ServerParam &p) override;
 
 private slots:
     void slotSetupProgram();
@@ -58,4 +58,5 @@ private:
     QTimer waitTimer;
     int waitCount = 0;
     int waitLimit = 4;
+    bool sequenceRunning = false;   // from a press of the update button to its last notice or an error
 };
