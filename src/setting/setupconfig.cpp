@@ -66,6 +66,8 @@ void SetupConfig::setDefaults()
     updateScript = QStringLiteral("update.sql");
     cleanScript = QStringLiteral("clean.sql");
     m_waitProcess = 4;
+    m_sipReadyPort = 0;
+    m_sipReadyPattern.clear();
     // TCP to the loopback address on every platform: "localhost" would make
     // the MySQL client library try a Unix socket on Linux.
     mysql = {QStringLiteral("127.0.0.1"), QStringLiteral("wvp"), QStringLiteral("root"), QStringLiteral("749261")};
@@ -148,6 +150,11 @@ void SetupConfig::load()
         for (const KeyEntry &entry : keys)
             store.setValue(QLatin1String(entry.key), entry.stored());
     }
+    // Keys the file holds only when the operator added them: the completion
+    // pass above leaves them out.
+    const int port = store.value(QStringLiteral("/SipServer/ReadyPort"), QStringLiteral("0")).trimmed().toInt();
+    m_sipReadyPort = port > 0 && port < 65536 ? port : 0;
+    m_sipReadyPattern = store.value(QStringLiteral("/SipServer/ReadyPattern"), QString());
     store.save();
 }
 

@@ -24,6 +24,10 @@ public:
     ServerParam sipServerParam() const { return sipServer; }
     int fontSize() const { return m_fontSize; }
     int waitProcess() const { return m_waitProcess; }
+    // Readiness of the SIP server for the update start: a TCP port on
+    // 127.0.0.1 (0: none) and a pattern for its output (empty: none).
+    int sipReadyPort() const { return m_sipReadyPort; }
+    QString sipReadyPattern() const { return m_sipReadyPattern; }
     MysqlParam mysqlParam() const { return mysql; }
     SetupMysqlParam setupMysqlParam() const { return mysqlSetup; }
     SetupRedisParam setupRedisParam() const { return redisSetup; }
@@ -56,6 +60,8 @@ private:
     QString updateScript;
     QString cleanScript;
     int m_waitProcess = 4;
+    int m_sipReadyPort = 0;
+    QString m_sipReadyPattern;
     MysqlParam mysql;
     SetupMysqlParam mysqlSetup;
     SetupRedisParam redisSetup;

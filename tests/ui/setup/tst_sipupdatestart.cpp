@@ -1,5 +1,6 @@
 #include "dbfixture.h"
 #include "testsupport.h"
+#include "database/updatestart.h"
 #include "ui/setup/sipserver/sipserversetup.h"
 #include "ui/widgets/colorprogressbar.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -24,15 +25,16 @@ const QByteArray kInit = "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSER
 const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
 
 // Records every value the progress bar takes: the worker's notices reach
-// the panel as queued calls, so the bar is read as each one arrives (showing
-// what the previous notice set) and once more at the end.
+// the panel's update-start sequence as queued calls, so the bar is read as
+// each one arrives (showing what the previous notice set) and once more at
+// the end.
 class BarWatcher : public QObject
 {
 public:
     BarWatcher(QWidget *panel, ColorProgressBar *bar)
         : bar(bar)
     {
-        panel->installEventFilter(this);
+        panel->findChild<UpdateStart *>()->installEventFilter(this);
     }
     bool eventFilter(QObject *, QEvent *event) override
     {

@@ -1,6 +1,6 @@
 #include "ui/setup/sipserver/sipserversetup.h"
 
-#include "database/sqlprocessthread.h"
+#include "database/updatestart.h"
 #include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/serverprocess.h"
@@ -9,8 +9,22 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTcpSocket>
+
+namespace {
+
+bool acceptsConnections(quint16 port)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
+    // On the loopback address the answer comes at once.
+    return probe.waitForConnected(200);
+}
+
+} // namespace
 
 SipServerSetup::SipServerSetup(QWidget *parent)
     : ServerPanel({QStringLiteral("服务器已启动"), QStringLiteral("服务器未启动"),
@@ -44,9 +58,14 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     console->setAcceptDrops(false);
 
     process = new ServerProcess;
-    sqlThread = new SqlProcessThread;
-    waitCount = 0;
-    waitLimit = SetupConfig::instance()->waitProcess();
+    sequence = new UpdateStart(this);
+    sequence->setWaitSeconds(SetupConfig::instance()->waitProcess());
+    if (const int port = SetupConfig::instance()->sipReadyPort()) {
+        sequence->setReadiness([port] { return acceptsConnections(static_cast<quint16>(port)); },
+                               QRegularExpression(SetupConfig::instance()->sipReadyPattern()));
+    } else if (!SetupConfig::instance()->sipReadyPattern().isEmpty()) {
+        sequence->setReadiness(nullptr, QRegularExpression(SetupConfig::instance()->sipReadyPattern()));
+    }
     mysqlProcess = new ServerProcess;
     redisProcess = new ServerProcess;
 
@@ -71,26 +90,30 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
     connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
 
-    connect(sqlThread, &SqlProcessThread::signalError, this, &SipServerSetup::sqlError);
-    connect(sqlThread, &SqlProcessThread::execTip, this, &SipServerSetup::execSqlTip);
-    connect(&waitTimer, &QTimer::timeout, this, &SipServerSetup::waitProcess);
+    connect(sequence, &UpdateStart::failed, this, &SipServerSetup::sqlError);
+    connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
+    connect(sequence, &UpdateStart::startServerRequested, this, &SipServerSetup::slotSetupProgram);
+    connect(sequence, &UpdateStart::notReady, this, [] {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), QStringLiteral("SIP服务器未在等待时间内就绪"),
+                        QMessageBox::Ok);
+        box.exec();
+    });
 }
 
 SipServerSetup::~SipServerSetup()
 {
-    waitTimer.stop();
     // The servers go first: a script still running on the worker (it may run
     // for seconds) must not keep them alive. Later notices have nobody to go to.
-    disconnect(sqlThread, nullptr, this, nullptr);
+    disconnect(sequence, nullptr, this, nullptr);
     for (ServerProcess *p : {process, mysqlProcess, redisProcess}) {
         disconnect(p, nullptr, this, nullptr);
         if (p->state() != QProcess::NotRunning)
             p->killTree();
         delete p;
     }
-    // Then the worker: it drops what was not begun and is joined once the
-    // running script ends.
-    delete sqlThread;
+    // Then the sequence and its worker: it drops what was not begun and is
+    // joined once the running script ends.
+    delete sequence;
 }
 
 bool SipServerSetup::saveServerParam(const ServerParam &p)
@@ -142,7 +165,10 @@ void SipServerSetup::slotClostProgram()
 
 void SipServerSetup::readStandardOutput1()
 {
-    appendOutputRecord(process->readAllStandardOutput(), Decoding::SystemCodec);
+    const QByteArray bytes = process->readAllStandardOutput();
+    if (sequence->step() == UpdateStart::Step::Wait)
+        sequence->serverOutput(QString::fromLocal8Bit(bytes));
+    appendOutputRecord(bytes, Decoding::SystemCodec);
 }
 
 void SipServerSetup::processError1(QProcess::ProcessError error)
@@ -200,17 +226,11 @@ void SipServerSetup::readStandardError3()
     appendErrorOutput(redisProcess->readAllStandardError());
 }
 
-void SipServerSetup::startSqlTask(int task)
-{
-    sqlThread->setTask(task);
-    sqlThread->start(QThread::InheritPriority);
-}
-
 void SipServerSetup::loadDataSetupProgram()
 {
     // The sequence runs (a task queued or running, or the wait before the
     // update script): a second press would queue the whole chain again.
-    if (sequenceRunning)
+    if (sequence->isRunning())
         return;
     setupMysql();
     setupRedis();
@@ -218,15 +238,13 @@ void SipServerSetup::loadDataSetupProgram()
         return;
     progressBar->setValue(0);
     progressBar->show();
-    sequenceRunning = true;
     // Runs the step the sequence stands at: the connection when idle, the
     // step that failed after an error.
-    sqlThread->start(QThread::InheritPriority);
+    sequence->begin();
 }
 
 void SipServerSetup::sqlError(QString txt)
 {
-    sequenceRunning = false;
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
     box.exec();
 }
@@ -235,33 +253,4 @@ void SipServerSetup::execSqlTip(int index, int total)
 {
     if (total > 0)
         progressBar->setValue(index * 100 / total);
-    switch (index) {
-    case 1:
-        startSqlTask(1);
-        break;
-    case 2:
-        startSqlTask(2);
-        break;
-    case 3:
-        slotSetupProgram();
-        waitTimer.setInterval(1000);
-        waitTimer.start();
-        break;
-    case 4:
-        sqlThread->setTask(0);
-        sequenceRunning = false;
-        break;
-    default:
-        break;
-    }
-}
-
-void SipServerSetup::waitProcess()
-{
-    ++waitCount;
-    if (waitCount >= waitLimit) {
-        waitCount = 0;
-        waitTimer.stop();
-        startSqlTask(3);
-    }
 }

@@ -2,12 +2,11 @@
 
 #include "ui/setup/common/serverpanel.h"
 
-#include <QTimer>
 
 class ColorProgressBar;
 class QPushButton;
 class ServerProcess;
-class SqlProcessThread;
+class UpdateStart;
 
 // Supervises the SIP signalling server with the two services it needs (the
 // MySQL start command and Redis), all writing into one console, and offers
@@ -42,21 +41,15 @@ private slots:
     void loadDataSetupProgram();
     void sqlError(QString txt);
     void execSqlTip(int index, int total);
-    void waitProcess();
     void setupMysql();
     void setupRedis();
 
 private:
-    void startSqlTask(int task);
-
     ServerProcess *process = nullptr;
     ServerProcess *mysqlProcess = nullptr;
     ServerProcess *redisProcess = nullptr;
     QPushButton *updateButton = nullptr;
     ColorProgressBar *progressBar = nullptr;
-    SqlProcessThread *sqlThread = nullptr;
-    QTimer waitTimer;
-    int waitCount = 0;
-    int waitLimit = 4;
-    bool sequenceRunning = false;   // from a press of the update button to its last notice or an error
+    // The update start; the panel shows its progress and forwards presses.
+    UpdateStart *sequence = nullptr;
 };

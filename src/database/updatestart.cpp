@@ -1,0 +1,122 @@
+#include "database/updatestart.h"
+
+#include "database/sqlprocessthread.h"
+
+UpdateStart::UpdateStart(QObject *parent)
+    : QObject(parent)
+    , worker(new SqlProcessThread)
+{
+    waitTimer.setInterval(1000);
+    connect(worker.get(), &SqlProcessThread::signalError, this, &UpdateStart::onError);
+    connect(worker.get(), &SqlProcessThread::execTip, this, &UpdateStart::onNotice);
+    connect(&waitTimer, &QTimer::timeout, this, &UpdateStart::onTick);
+}
+
+UpdateStart::~UpdateStart()
+{
+    waitTimer.stop();
+    // Whatever the worker still says has nobody to go to.
+    disconnect(worker.get(), nullptr, this, nullptr);
+}
+
+void UpdateStart::setWaitSeconds(int seconds)
+{
+    waitSeconds = seconds;
+}
+
+void UpdateStart::setReadiness(std::function<bool()> probe, const QRegularExpression &pattern)
+{
+    readyProbe = std::move(probe);
+    readyPattern = pattern;
+}
+
+bool UpdateStart::begin()
+{
+    if (running)
+        return false;
+    running = true;
+    switch (current) {
+    case Step::StartServer:
+    case Step::Wait:
+        // A wait that timed out: the server was started, wait for it again.
+        current = Step::Wait;
+        waited = 0;
+        waitTimer.start();
+        break;
+    default:
+        runDatabaseStep();
+        break;
+    }
+    return true;
+}
+
+void UpdateStart::runDatabaseStep()
+{
+    static const int task[] = {0, 1, 2, -1, -1, 3};
+    worker->setTask(task[static_cast<int>(current)]);
+    worker->start(QThread::InheritPriority);
+}
+
+void UpdateStart::onNotice(int index, int total)
+{
+    emit progress(index, total);
+    switch (index) {
+    case 1:
+        current = Step::Clean;
+        runDatabaseStep();
+        break;
+    case 2:
+        current = Step::Init;
+        runDatabaseStep();
+        break;
+    case 3:
+        current = Step::StartServer;
+        emit startServerRequested();
+        current = Step::Wait;
+        waited = 0;
+        waitTimer.start();
+        break;
+    case 4:
+        current = Step::Connect;
+        running = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void UpdateStart::onError(const QString &message)
+{
+    running = false;
+    emit failed(message);
+}
+
+void UpdateStart::onTick()
+{
+    ++waited;
+    const bool ready = readyProbe && readyProbe();
+    if (ready || waited >= waitSeconds)
+        endWait(ready || (!readyProbe && readyPattern.pattern().isEmpty()));
+}
+
+void UpdateStart::serverOutput(const QString &text)
+{
+    if (current != Step::Wait || !waitTimer.isActive() || readyPattern.pattern().isEmpty())
+        return;
+    if (readyPattern.match(text).hasMatch())
+        endWait(true);
+}
+
+void UpdateStart::endWait(bool ready)
+{
+    waitTimer.stop();
+    waited = 0;
+    if (!ready) {
+        // Stays at Wait: the next begin() waits for the server again.
+        running = false;
+        emit notReady();
+        return;
+    }
+    current = Step::Update;
+    runDatabaseStep();
+}
