@@ -268,3 +268,14 @@ void ColorProgressBar::drawStripes(QPainter &painter, const QRectF &fill) const
         painter.drawPolygon(band, Qt::OddEvenFill);
     }
 }
+
+void ColorProgressBar::setLauncherLook()
+{
+    setPrecision(1);
+    setBgColor(QColor(250, 250, 250));
+    setTextColor(Qt::white);
+    setTextBgColor(QColor(24, 189, 155));
+    setGradientStops({{0.0, QColor(QStringLiteral("#ECF1F3"))},
+                      {0.5, QColor(QStringLiteral("#868C8E"))},
+                      {1.0, QColor(QStringLiteral("#1B9ACD"))}});
+}

@@ -28,6 +28,9 @@ public:
     void setTextPosition(int textPosition);
     void setBarStyle(int barStyle);
     void setLineStyle(int lineSpacing, int lineSlant, int lineWidth);
+    // The launcher's own look, the same wherever it shows progress: light
+    // track, grey-to-blue gradient, white percentage on green, one decimal.
+    void setLauncherLook();
 
 public slots:
     void setRange(double min, double max);

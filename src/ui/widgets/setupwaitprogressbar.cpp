@@ -27,14 +27,8 @@ SetupWaitProgressBar::SetupWaitProgressBar(QWidget *parent)
     titleLabel->setAlignment(Qt::AlignHCenter);
 
     progressBar = new ColorProgressBar(1);
-    progressBar->setGradientStops({{0.0, QColor(QStringLiteral("#ECF1F3"))},
-                                   {0.5, QColor(QStringLiteral("#868C8E"))},
-                                   {1.0, QColor(QStringLiteral("#1B9ACD"))}});
+    progressBar->setLauncherLook();
     progressBar->setTextPosition(1);
-    progressBar->setPrecision(1);
-    progressBar->setBgColor(QColor(250, 250, 250));
-    progressBar->setTextColor(Qt::white);
-    progressBar->setTextBgColor(QColor(24, 189, 155));
     progressBar->setValue(0);
     progressBar->setFixedHeight(60);
 

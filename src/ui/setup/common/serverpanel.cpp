@@ -78,6 +78,25 @@ protected:
     }
 };
 
+// A caption, with an "打开" button at its right when asked for, above its
+// field: the three path rows of a panel.
+QGridLayout *pathRow(const QString &caption, const QString &objectName, QLabel *&label, CLineEdit *&field,
+                     QPushButton **openButton)
+{
+    auto *grid = new QGridLayout;
+    label = new QLabel(caption);
+    field = new CLineEdit;
+    field->setObjectName(objectName);
+    grid->addWidget(label, 0, 0);
+    if (openButton) {
+        *openButton = new QPushButton(QStringLiteral("打开"));
+        grid->addWidget(*openButton, 0, 1);
+    }
+    grid->addWidget(field, 1, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    return grid;
+}
+
 void showRefusal(const QString &text)
 {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), text, QMessageBox::Ok);
@@ -122,33 +141,11 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     statusLayout->addWidget(statusLabel);
     statusLayout->addLayout(buttonLayout);
 
-    pathLayout = new QGridLayout;
-    pathLabel = new QLabel(QStringLiteral("服务器路径："));
-    pathOpenButton = new QPushButton(QStringLiteral("打开"));
-    pathField = new CLineEdit;
-    pathField->setObjectName(QStringLiteral("ServerPathField"));
-    pathLayout->addWidget(pathLabel, 0, 0);
-    pathLayout->addWidget(pathOpenButton, 0, 1);
-    pathLayout->addWidget(pathField, 1, 0, 1, 2);
-    pathLayout->setColumnStretch(0, 1);
-
-    workDirLayout = new QGridLayout;
-    workDirLabel = new QLabel(QStringLiteral("工作路径："));
-    workDirOpenButton = new QPushButton(QStringLiteral("打开"));
-    workDirField = new CLineEdit;
-    workDirField->setObjectName(QStringLiteral("ServerWorkDirField"));
-    workDirLayout->addWidget(workDirLabel, 0, 2);
-    workDirLayout->addWidget(workDirOpenButton, 0, 3);
-    workDirLayout->addWidget(workDirField, 1, 2, 1, 2);
-    workDirLayout->setColumnStretch(2, 1);
-
-    paramLayout = new QGridLayout;
-    paramLabel = new QLabel(QStringLiteral("服务器参数："));
-    paramField = new CLineEdit;
-    paramField->setObjectName(QStringLiteral("ServerParamField"));
+    pathLayout = pathRow(QStringLiteral("服务器路径："), QStringLiteral("ServerPathField"), pathLabel, pathField, &pathOpenButton);
+    workDirLayout = pathRow(QStringLiteral("工作路径："), QStringLiteral("ServerWorkDirField"), workDirLabel, workDirField,
+                            &workDirOpenButton);
+    paramLayout = pathRow(QStringLiteral("服务器参数："), QStringLiteral("ServerParamField"), paramLabel, paramField, nullptr);
     paramField->setDroppedPathFormat(&LaunchRules::quoteArgument);
-    paramLayout->addWidget(paramLabel, 0, 0);
-    paramLayout->addWidget(paramField, 1, 0, 1, 2);
 
     topLayout->addLayout(statusLayout);
     topLayout->addLayout(pathLayout);

@@ -38,14 +38,8 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
 
     progressBar = new ColorProgressBar(1);
+    progressBar->setLauncherLook();
     progressBar->setTextPosition(0);
-    progressBar->setPrecision(1);
-    progressBar->setBgColor(QColor(250, 250, 250));
-    progressBar->setTextColor(Qt::white);
-    progressBar->setTextBgColor(QColor(24, 189, 155));
-    progressBar->setGradientStops({{0.0, QColor(QStringLiteral("#ECF1F3"))},
-                                   {0.5, QColor(QStringLiteral("#868C8E"))},
-                                   {1.0, QColor(QStringLiteral("#1B9ACD"))}});
     progressBar->setValue(0);
     progressBar->setFixedSize(300, 30);
     progressBar->setRange(0, 100);
