@@ -1,0 +1,100 @@
+#include "coresupport.h"
+#include "processprobe.h"
+#include "ui/setup/common/launchrules.h"
+#include "ui/setup/common/serverprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The launch rules and the process tree, without any panel or display.
+class tst_LaunchRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitArguments_data();
+    void splitArguments();
+    void workingDirectory_data();
+    void workingDirectory();
+    void killTreeEndsGrandchildren();
+};
+
+void tst_LaunchRules::splitArguments_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("empty") << "" << QStringList();
+    QTest::newRow("every single blank") << "-a  -b" << QStringList{"-a", "", "-b"};
+    QTest::newRow("commas and semicolons stay") << "-Dp=dev,mysql -cp a.jar;b.jar" << QStringList{"-Dp=dev,mysql", "-cp", "a.jar;b.jar"};
+    QTest::newRow("quoted blank") << "-c \"media server.ini\"" << QStringList{"-c", "media server.ini"};
+    QTest::newRow("doubled quote inside quotes") << "\"say \"\"hi\"\"\"" << QStringList{"say \"hi\""};
+}
+
+void tst_LaunchRules::splitArguments()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, arguments);
+    QCOMPARE(LaunchRules::splitArguments(text), arguments);
+    // What quoting gives back is the same argument.
+    for (const QString &argument : arguments)
+        QCOMPARE(LaunchRules::splitArguments(LaunchRules::quoteArgument(argument)), QStringList{argument});
+}
+
+void tst_LaunchRules::workingDirectory_data()
+{
+    QTest::addColumn<QString>("field");      // relative to a scratch folder; "@" is the folder itself
+    QTest::addColumn<QString>("directory");  // expected, relative likewise ("bin": the program's folder)
+    QTest::addColumn<QString>("corrected");  // what the field shows afterwards
+
+    QTest::newRow("empty: the program's folder") << "" << "bin" << "";
+    QTest::newRow("missing path is cleared") << "gone" << "bin" << "";
+    QTest::newRow("a file means its folder") << "conf/app.ini" << "conf" << "conf";
+    QTest::newRow("a directory as typed") << "conf" << "conf" << "conf";
+}
+
+void tst_LaunchRules::workingDirectory()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, directory);
+    QFETCH(QString, corrected);
+
+    QTemporaryDir scratch;
+    QVERIFY(QDir(scratch.path()).mkpath(QStringLiteral("bin")) && QDir(scratch.path()).mkpath(QStringLiteral("conf")));
+    QFile ini(scratch.filePath(QStringLiteral("conf/app.ini")));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    const auto at = [&](const QString &relative) { return relative.isEmpty() ? QString() : scratch.filePath(relative); };
+
+    QString shown;
+    const QString dir = LaunchRules::workingDirectory(scratch.filePath(QStringLiteral("bin/server")), at(field), &shown);
+    QCOMPARE(QDir(dir).canonicalPath(), QDir(at(directory)).canonicalPath());
+    QCOMPARE(QDir::cleanPath(shown), QDir::cleanPath(at(corrected)));
+}
+
+// "关闭" must end what the server started, not only the server.
+void tst_LaunchRules::killTreeEndsGrandchildren()
+{
+    ServerProcess process;
+    process.setProgram(TestSupport::testHelperPath());
+    process.setArguments({QStringLiteral("grandchild"), QStringLiteral("forever")});
+    QString out;
+    connect(&process, &QProcess::readyReadStandardOutput, this,
+            [&] { out += QString::fromUtf8(process.readAllStandardOutput()); });
+    process.launch();
+    QTRY_VERIFY(out.contains(QLatin1Char('\n')));
+    const qint64 grandchild = TestSupport::numberAfter(out, QStringLiteral("grandchild"));
+    QVERIFY(grandchild > 0);
+    QVERIFY(TestSupport::processAlive(grandchild));
+
+    QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    process.killTree();
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    QTRY_VERIFY(!TestSupport::processAlive(grandchild));
+}
+
+QTEST_GUILESS_MAIN(tst_LaunchRules)
+#include "tst_launchrules.moc"
