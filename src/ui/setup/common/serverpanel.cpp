@@ -13,6 +13,7 @@
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -118,6 +119,9 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     buttonLayout->addWidget(closeButton, 0, 1);
     buttonLayout->addWidget(clearButton, 1, 0);
     buttonLayout->addWidget(searchButton, 1, 1);
+    autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
+    autoRestartBox->setChecked(SetupConfig::instance()->autoRestart(QLatin1String(texts.group)));
+    buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
     statusLayout->addWidget(statusLamp);
     statusLayout->addWidget(statusLabel);
     statusLayout->addLayout(buttonLayout);
@@ -294,9 +298,10 @@ void ServerPanel::setServerStatus(int started)
     statusLabel->setStyleSheet(QStringLiteral("color:%1;").arg(color.name()));
 }
 
-bool ServerPanel::refuseWhileBusy(const QProcess *process)
+bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 {
-    if (process->state() == QProcess::Running) {
+    // A followed group runs on after its start script: that is a running server.
+    if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive())) {
         showRefusal(QStringLiteral("服务器已经启动，请勿重复启动!"));
         return true;
     }
@@ -307,14 +312,44 @@ bool ServerPanel::refuseWhileBusy(const QProcess *process)
     return false;
 }
 
-void ServerPanel::followServerStatus(QProcess *process)
+void ServerPanel::followServerStatus(ServerProcess *process)
 {
     connect(process, &QProcess::started, this, [this] { setServerStatus(1); });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             setServerStatus(0);
     });
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this] { setServerStatus(0); });
+    connect(process, &ServerProcess::ended, this, [this] { setServerStatus(0); });
+
+    process->setFollowGroup(true);
+    connect(process, &ServerProcess::detached, this, [this] {
+        appendBanner(QStringLiteral("  程序已转入后台运行，继续监视其进程组"), ConsolePalette::note());
+    });
+    process->setAutoRestart(autoRestartBox->isChecked());
+    connect(autoRestartBox, &QCheckBox::toggled, this, [this, process](bool on) {
+        process->setAutoRestart(on);
+        SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
+    });
+    connect(process, &ServerProcess::restarting, this, [this](int attempt) {
+        appendBanner(QStringLiteral("  自动重启(第%1次)--------------------------------------------------").arg(attempt),
+                     ConsolePalette::failed());
+    });
+}
+
+void ServerPanel::addProcess(ServerProcess *process)
+{
+    processes.append(process);
+}
+
+void ServerPanel::stopServer(ServerProcess *process)
+{
+    process->stop(SetupConfig::instance()->stopGrace() * 1000);
+}
+
+void ServerPanel::stopAll()
+{
+    for (ServerProcess *process : qAsConst(processes))
+        stopServer(process);
 }
 
 void ServerPanel::startServer(ServerProcess *process)

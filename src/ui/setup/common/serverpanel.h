@@ -10,6 +10,7 @@
 class CLineEdit;
 class CTextBrowser;
 class LightPoint;
+class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
@@ -39,11 +40,15 @@ public:
         QString started;
         QString stopped;
         const char *sourcePath;   // named when the system codec is missing
+        const char *group;        // settings group, also the log file's name
     };
 
     ~ServerPanel() override;
 
     void setServerParam(const ServerParam &p);
+    // Quitting: asks every process of the panel to stop, at once, so that
+    // all servers share one grace period; the destructors wait out the rest.
+    void stopAll();
 
 protected:
     ServerPanel(const Texts &texts, QWidget *parent);
@@ -59,10 +64,15 @@ protected:
 
     // Shows the "提示" refusal when the process runs or is starting; returns
     // true when the start must not go on.
-    bool refuseWhileBusy(const QProcess *process);
-    // The status display follows this process: started once it runs, not
-    // started when it fails to start or ends in any way.
-    void followServerStatus(QProcess *process);
+    bool refuseWhileBusy(const ServerProcess *process);
+    // The panel's own server: the status display follows it (started once it
+    // runs, not started when it fails to start or ends in any way), its group
+    // is followed past a start script, and "自动重启" restarts it.
+    void followServerStatus(ServerProcess *process);
+    // Each process of the panel, for stopAll().
+    void addProcess(ServerProcess *process);
+    // "关闭": a polite stop with the configured grace period.
+    void stopServer(ServerProcess *process);
     // Everything of a start after the refusal checks: save the fields, status,
     // banner, command line, working directory, start.
     void startServer(ServerProcess *process);
@@ -108,6 +118,7 @@ protected:
     QPushButton *closeButton = nullptr;
     QPushButton *clearButton = nullptr;
     QPushButton *searchButton = nullptr;
+    QCheckBox *autoRestartBox = nullptr;
     QString programPath;
     QString workPath;
     QString param;
@@ -126,4 +137,5 @@ private:
 
     Texts texts;
     bool saveFailureShown = false;
+    QList<ServerProcess *> processes;
 };
