@@ -8,6 +8,7 @@
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -87,6 +88,8 @@ private slots:
     void launcherKilledLeavesNoTree_data();
     void launcherKilledLeavesNoTree();
     void startScriptsServerIsFollowed();
+    void autoRestartAfterACrash();
+    void logFileHoldsWhatTheConsoleShows();
     void watchdogReplacedLeavesNoTree();
 
 private:
@@ -523,6 +526,39 @@ void tst_MediaServerSetup::startScriptsServerIsFollowed()
     p.close();
     QTRY_VERIFY(p.text().contains(kEnd));
     QVERIFY(!processAlive(server));
+}
+
+void tst_MediaServerSetup::autoRestartAfterACrash()
+{
+    Panel p(testHelperPath(), QStringLiteral("pid sleep 100 crash"));
+    auto *box = p.widget->findChild<QCheckBox *>();
+    QVERIFY(box && box->text() == QStringLiteral("自动重启") && !box->isChecked());
+    box->click();
+    QCOMPARE(IniFile(appDir->iniPath()).value(QStringLiteral("/MediaServer/AutoRestart"), QString()), QStringLiteral("true"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("  自动重启(第1次)--------------------------------------------------")));
+    QTRY_COMPARE(p.text().count(QStringLiteral("pid=")), 2);
+    QTRY_COMPARE(p.text().count(kCrash), 2);
+    // "关闭" during the next back-off: nothing more is started.
+    p.close();
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
+    p.start();
+    QTRY_COMPARE(p.text().count(QStringLiteral("pid=")), 3);
+    QVERIFY(!p.text().contains(QStringLiteral("第2次")));
+}
+
+void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows()
+{
+    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("out plain\x1b[31mred\x1b[0m\n err oops\n exit 0"));
+    p->start();
+    QTRY_VERIFY(p->text().contains(kEnd));
+    const QString shown = p->text();
+    p.reset();   // the log is written out when its panel goes
+    QFile log(appDir->path() + QStringLiteral("/logs/MediaServer.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    QVERIFY(logged.contains(QStringLiteral("plainred")) && !logged.contains(QChar(0x1b)));
+    QCOMPARE(logged, shown + QLatin1Char('\n'));
 }
 
 void tst_MediaServerSetup::watchdogReplacedLeavesNoTree()

@@ -3,7 +3,9 @@
 #include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/outputdecoding.h"
+#include "ui/setup/common/serverlog.h"
 #include "ui/setup/common/serverprocess.h"
+#include "ui/widgets/ansitext.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/consolesearch.h"
@@ -178,6 +180,14 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     console->setHighlighter(highlighter);
     setServerStatus(0);
 
+    const QString config = SetupConfig::instance()->configDir();
+    log = new ServerLog(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
+                        ServerLog::kMaxBytes, ServerLog::kKeep, this);
+    // Reported once, in the console the log could not keep.
+    connect(log, &ServerLog::failed, this, [this](const QString &message) {
+        console->appendParagraph(message, coloured(ConsolePalette::note()));
+    });
+
     for (CLineEdit *field : {pathField, workDirField, paramField})
         connect(field, &QLineEdit::returnPressed, startButton, &QPushButton::click);
     connect(clearButton, &QPushButton::clicked, this, &ServerPanel::slotClearRecord);
@@ -242,25 +252,41 @@ void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding)
     countRecord();
     static const QTextCharFormat header = coloured(ConsolePalette::header());
     static const QTextCharFormat body = coloured(ConsolePalette::text());
-    console->appendParagraph(timestamp() + QStringLiteral("(信息)"), header);
-    console->appendAnsiParagraph(decode(bytes, decoding), body);
+    emitLine(timestamp() + QStringLiteral("(信息)"), header);
+    emitAnsiLine(decode(bytes, decoding), body);
 }
 
 void ServerPanel::appendErrorOutput(const QByteArray &bytes)
 {
     countRecord();
     static const QTextCharFormat error = coloured(ConsolePalette::errorText());
-    console->appendAnsiParagraph(decode(bytes, Decoding::SystemCodec), error);
+    emitAnsiLine(decode(bytes, Decoding::SystemCodec), error);
+}
+
+void ServerPanel::emitLine(const QString &text, const QTextCharFormat &format)
+{
+    console->appendParagraph(text, format);
+    log->append(text);
+}
+
+void ServerPanel::emitAnsiLine(const QString &text, const QTextCharFormat &format)
+{
+    console->appendAnsiParagraph(text, format);
+    // Without the line end that closes the chunk, as the console shows it.
+    QString plain = AnsiText::parse(text, nullptr);
+    if (plain.endsWith(QLatin1Char('\n')))
+        plain.chop(plain.endsWith(QLatin1String("\r\n")) ? 2 : 1);
+    log->append(plain);
 }
 
 void ServerPanel::appendBanner(const QString &text, const QColor &color)
 {
-    console->appendParagraph(timestamp() + text, coloured(color));
+    emitLine(timestamp() + text, coloured(color));
 }
 
 void ServerPanel::appendSeparator()
 {
-    console->appendParagraph(QStringLiteral("\n\n"), QTextCharFormat());
+    emitLine(QStringLiteral("\n\n"), QTextCharFormat());
 }
 
 void ServerPanel::appendStartBanner()
@@ -274,7 +300,7 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProces
         appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
         // The console shows text literally, so neither part can turn into markup.
         if (process)
-            console->appendParagraph(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
+            emitLine(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
                                      coloured(ConsolePalette::failed()));
     }
     appendSeparator();
@@ -362,7 +388,7 @@ void ServerPanel::startServer(ServerProcess *process)
     // would lose them at the next start: say so, once a run.
     if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
         saveFailureShown = true;
-        console->appendParagraph(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
+        emitLine(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
                                      .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
                                  coloured(ConsolePalette::note()));
     }

@@ -18,7 +18,9 @@ class QPushButton;
 class QVBoxLayout;
 class SearchHighLight;
 class SearchPanel;
+class ServerLog;
 class ServerProcess;
+class QTextCharFormat;
 
 // What both server panels share: the console with its records, banners and
 // record limit, the status lamp and text, the three path fields with their
@@ -130,6 +132,9 @@ protected:
 
 private:
     void countRecord();
+    // Into the console and, without colours, into the panel's log file.
+    void emitLine(const QString &text, const QTextCharFormat &format);
+    void emitAnsiLine(const QString &text, const QTextCharFormat &format);
     void appendBanner(const QString &text, const QColor &color);
     void appendSeparator();
     QString decode(const QByteArray &bytes, Decoding decoding) const;
@@ -138,4 +143,5 @@ private:
     Texts texts;
     bool saveFailureShown = false;
     QList<ServerProcess *> processes;
+    ServerLog *log = nullptr;
 };
