@@ -45,7 +45,8 @@ void printHelp()
         "  --rtmp-port=<n>            default 1935\n"
         "  --rtp-port=<first>         default 30000 (range of 500 ports)\n"
         "  --interval-ms=<n>          status period, default 2500\n"
-        "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n",
+        "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n"
+        "  --crash-after=<s>          abort after s seconds (a crash, for the automatic restart)\n",
         kVersion);
 }
 
@@ -68,13 +69,15 @@ int main(int argc, char **argv)
     const int rtpCount = 500;
     const int interval = options.getInt("interval-ms", 2500);
     const int exitAfter = options.getInt("exit-after", 0);
+    // For showing the launcher's automatic restart: a crash, not an exit.
+    const int crashAfter = options.getInt("crash-after", 0);
 
     standin::Random random(static_cast<std::uint32_t>(::getpid()) * 2654435761u
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
     standin::announceStart("Orvane media server", kVersion, "no sockets are opened and no media is relayed", options,
-                           {"id", "http-port", "rtsp-port", "rtmp-port", "rtp-port", "interval-ms", "exit-after"});
+                           {"id", "http-port", "rtsp-port", "rtmp-port", "rtp-port", "interval-ms", "exit-after", "crash-after"});
     logLine('I', "config", "media server id %s, SIP domain 3402000000", serverId.c_str());
     logLine('I', "config", "RTP/RTCP for GB/T 28181 (PS over RTP), H.264/H.265, AAC/G.711");
     standin::sleepMs(150);
@@ -107,6 +110,10 @@ int main(int argc, char **argv)
         if (!standin::sleepMs(random.between(interval - interval / 5, interval + interval / 5)))
             break;
         ++cycle;
+        if (crashAfter > 0 && std::time(nullptr) - started >= crashAfter) {
+            logLine('E', "main", "--crash-after %d s reached, aborting", crashAfter);
+            std::abort();
+        }
         if (exitAfter > 0 && std::time(nullptr) - started >= exitAfter) {
             logLine('I', "main", "--exit-after %d s reached", exitAfter);
             break;

@@ -47,7 +47,8 @@ void printHelp()
         "  --mysql=<host:port>        MySQL to check, default 127.0.0.1:3306 (loopback only)\n"
         "  --redis=<host:port>        Redis to check, default 127.0.0.1:6379 (loopback only)\n"
         "  --interval-ms=<n>          status period, default 2500\n"
-        "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n",
+        "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n"
+        "  --crash-after=<s>          abort after s seconds (a crash, for the automatic restart)\n",
         kVersion);
 }
 
@@ -157,13 +158,15 @@ int main(int argc, char **argv)
     const int httpPort = options.getInt("http-port", 18080);
     const int interval = options.getInt("interval-ms", 2500);
     const int exitAfter = options.getInt("exit-after", 0);
+    // For showing the launcher's automatic restart: a crash, not an exit.
+    const int crashAfter = options.getInt("crash-after", 0);
 
     standin::Random random(static_cast<std::uint32_t>(::getpid()) * 2246822519u
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
     standin::announceStart("Orvane GB/T 28181 SIP server", kVersion, "no SIP traffic is handled", options,
-                           {"id", "domain", "sip-port", "http-port", "mysql", "redis", "interval-ms", "exit-after"});
+                           {"id", "domain", "sip-port", "http-port", "mysql", "redis", "interval-ms", "exit-after", "crash-after"});
 
     Dependency mysql{"MySQL", {}, probeMysql};
     Dependency redis{"Redis", {}, probeRedis};
@@ -213,6 +216,10 @@ int main(int argc, char **argv)
         if (!standin::sleepMs(random.between(interval - interval / 5, interval + interval / 5)))
             break;
         ++cycle;
+        if (crashAfter > 0 && std::time(nullptr) - started >= crashAfter) {
+            logLine('E', "main", "--crash-after %d s reached, aborting", crashAfter);
+            std::abort();
+        }
         if (exitAfter > 0 && std::time(nullptr) - started >= exitAfter) {
             logLine('I', "main", "--exit-after %d s reached", exitAfter);
             break;

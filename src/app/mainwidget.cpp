@@ -163,9 +163,12 @@ void MainWidget::initConnect()
 void MainWidget::quit()
 {
     SetupConfig::instance()->saveFontSize(fontSize);
-    // Gone from the screen at once; stopping the servers and the database
-    // worker happens when the window is destroyed after the event loop.
+    // Gone from the screen at once. Every server is asked to stop now, so
+    // they share one grace period; the panels, destroyed after the event
+    // loop, wait out what is left of it and kill the rest.
     hide();
+    mediaPanel->stopAll();
+    sipPanel->stopAll();
     // Not quit(): on Qt 6 that first asks every window to close, and this
     // one only hides in the tray, which would cancel the quit.
     QCoreApplication::exit(0);

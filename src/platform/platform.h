@@ -34,8 +34,14 @@ public:
     void adopt(qint64 pid);
     // The program ended by itself: what it left behind is not ours any more.
     void release();
+    // Asks the program's whole tree to end (SIGTERM to the group; on Windows
+    // Ctrl+Break to the program's own console process group).
+    void terminate(qint64 pid);
     // Kills the program's whole tree now.
     void kill(qint64 pid);
+    // Whether anything of the held tree still runs (the program itself may
+    // have ended: a start script whose server went on in the background).
+    bool alive() const;
 
 private:
     struct Data;
@@ -48,6 +54,11 @@ private:
 void setUpChild(qint64 launcherPid);
 // Linux: the parent-death signal. Called by setUpChild.
 void bindChildToLauncher(qint64 launcherPid);
+// Whether a process group has a member that is not a zombie (Unix).
+bool groupAlive(qint64 group);
+// The process id of the watchdog that ends the held trees should the
+// launcher die (Unix; 0 elsewhere or before the first tree).
+qint64 watchdogPid();
 
 // The single-instance guard's segment outlives a holder that was killed
 // (System V); removes it when nobody is attached. Nothing to do on Windows.

@@ -1,12 +1,16 @@
 #include "platform/platform.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <QSharedMemory>
+#include <QSocketNotifier>
+#include <QVector>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
-#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -14,12 +18,19 @@ namespace Platform {
 
 namespace {
 
-// The watchdog is forked once, before the first start of a server. It only
-// reads group ids from a pipe (positive: register, negative: forget) and,
-// when the launcher's end of the pipe closes (the launcher ended in any way),
-// kills every group still registered. Between fork and _exit it uses nothing
-// but async-signal-safe calls, because the launcher is multi-threaded.
+// The watchdog is forked before the first start of a server. It only reads
+// group ids from a socket (positive: register, negative: forget) and, when
+// the launcher's end closes (the launcher ended in any way), kills every
+// group still registered. Between fork and _exit it uses nothing but
+// async-signal-safe calls, because the launcher is multi-threaded.
+//
+// A watchdog that dies (an operator's kill, the OOM killer) would leave the
+// servers to outlive the launcher: the launcher sees its end of the socket
+// close, forks a new one and registers the live groups with it again.
 int g_watchdogFd = -1;
+pid_t g_watchdogPid = 0;
+QSocketNotifier *g_watchdogGone = nullptr;
+QVector<std::int32_t> g_groups;
 
 [[noreturn]] void watchdogMain(int readFd)
 {
@@ -61,15 +72,37 @@ int g_watchdogFd = -1;
     ::_exit(0);
 }
 
-void ensureWatchdog()
+void send(std::int32_t value)
 {
-    if (g_watchdogFd >= 0)
+    if (g_watchdogFd < 0)
         return;
+    // Four bytes are written at once or not at all; a dead watchdog must not
+    // raise SIGPIPE in the launcher.
+    while (::send(g_watchdogFd, &value, sizeof value, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    }
+}
+
+void startWatchdog();
+
+void replaceWatchdog()
+{
+    g_watchdogGone->setEnabled(false);
+    g_watchdogGone->deleteLater();
+    g_watchdogGone = nullptr;
+    ::close(g_watchdogFd);
+    g_watchdogFd = -1;
+    ::waitpid(g_watchdogPid, nullptr, WNOHANG);
+    g_watchdogPid = 0;
+    startWatchdog();
+    for (std::int32_t group : qAsConst(g_groups))
+        send(group);
+}
+
+void startWatchdog()
+{
     int fds[2];
-    if (::pipe(fds) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return;
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[1]);
@@ -81,15 +114,28 @@ void ensureWatchdog()
         return;
     }
     g_watchdogFd = fds[1];
+    g_watchdogPid = pid;
+    // The watchdog never writes: the launcher's end turns readable only when
+    // the watchdog is gone.
+    if (QCoreApplication::instance()) {
+        g_watchdogGone = new QSocketNotifier(g_watchdogFd, QSocketNotifier::Read);
+        QObject::connect(g_watchdogGone, &QSocketNotifier::activated, g_watchdogGone, [] { replaceWatchdog(); });
+    }
+}
+
+void ensureWatchdog()
+{
+    if (g_watchdogFd < 0)
+        startWatchdog();
 }
 
 void tellWatchdog(std::int32_t value)
 {
-    if (g_watchdogFd < 0)
-        return;
-    // Four bytes to a pipe are written atomically or not at all.
-    while (::write(g_watchdogFd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
+    if (value > 0)
+        g_groups.append(value);
+    else
+        g_groups.removeAll(-value);
+    send(value);
 }
 
 } // namespace
@@ -134,10 +180,28 @@ void ProcessTree::release()
     d->group = 0;
 }
 
+void ProcessTree::terminate(qint64 pid)
+{
+    const pid_t group = d->group > 0 ? d->group : static_cast<pid_t>(pid);
+    if (group > 0)
+        ::kill(-group, SIGTERM);
+}
+
 void ProcessTree::kill(qint64 pid)
 {
-    if (pid > 0)
-        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+    const pid_t group = d->group > 0 ? d->group : static_cast<pid_t>(pid);
+    if (group > 0)
+        ::kill(-group, SIGKILL);
+}
+
+bool ProcessTree::alive() const
+{
+    return d->group > 0 && groupAlive(d->group);
+}
+
+qint64 watchdogPid()
+{
+    return g_watchdogPid;
 }
 
 void setUpChild(qint64 launcherPid)

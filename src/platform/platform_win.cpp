@@ -46,8 +46,12 @@ ProcessTree::~ProcessTree()
 
 void ProcessTree::prepare(QProcess *process, qint64 launcherPid)
 {
-    Q_UNUSED(process)
     Q_UNUSED(launcherPid)
+    // A console process group of its own, so that Ctrl+Break reaches the
+    // server and not the launcher.
+    process->setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
+        args->flags |= CREATE_NEW_PROCESS_GROUP;
+    });
 }
 
 void ProcessTree::adopt(qint64 pid)
@@ -78,6 +82,23 @@ void ProcessTree::release()
     d->pid = 0;
 }
 
+void ProcessTree::terminate(qint64 pid)
+{
+    // The group id of a process started with CREATE_NEW_PROCESS_GROUP is its
+    // process id. A program without a console does not hear it and is
+    // killed when the grace period ends.
+    if (pid > 0)
+        ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid));
+}
+
+bool ProcessTree::alive() const
+{
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+    return d->job
+        && ::QueryInformationJobObject(d->job, JobObjectBasicAccountingInformation, &info, sizeof info, nullptr)
+        && info.ActiveProcesses > 0;
+}
+
 void ProcessTree::kill(qint64 pid)
 {
     Q_UNUSED(pid)
@@ -93,6 +114,17 @@ void setUpChild(qint64 launcherPid)
 void bindChildToLauncher(qint64 launcherPid)
 {
     Q_UNUSED(launcherPid)
+}
+
+bool groupAlive(qint64 group)
+{
+    Q_UNUSED(group)
+    return false;
+}
+
+qint64 watchdogPid()
+{
+    return 0;
 }
 
 void dropStaleGuard(const QString &key)

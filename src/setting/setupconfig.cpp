@@ -73,6 +73,9 @@ void SetupConfig::setDefaults()
     mysql = {QStringLiteral("127.0.0.1"), QStringLiteral("wvp"), QStringLiteral("root"), QStringLiteral("749261")};
     mysqlSetup = {true, PlatformDefaults::mysqlCmdPath(), PlatformDefaults::mysqlWorkDir(), PlatformDefaults::mysqlCmdStr()};
     redisSetup = {true, PlatformDefaults::redisPath(), PlatformDefaults::redisWorkDir(), PlatformDefaults::redisParameter()};
+    m_stopGrace = 5;
+    mediaAutoRestart = false;
+    sipAutoRestart = false;
 }
 
 void SetupConfig::initialize(const QString &path)
@@ -156,6 +159,30 @@ void SetupConfig::load()
     m_sipReadyPort = port > 0 && port < 65536 ? port : 0;
     m_sipReadyPattern = store.value(QStringLiteral("/SipServer/ReadyPattern"), QString());
     store.save();
+
+    // Settings added later are read when present, never written by the
+    // completion pass: an operator who never sets them keeps the file as it was.
+    const KeyEntry optional[] = {
+        {"/Time/StopGrace", nullptr, &m_stopGrace},
+        {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaAutoRestart},
+        {"/SipServer/AutoRestart", nullptr, nullptr, &sipAutoRestart},
+    };
+    for (const KeyEntry &entry : optional)
+        entry.assign(store.value(QLatin1String(entry.key), entry.stored()));
+    m_stopGrace = qMax(0, m_stopGrace);
+}
+
+bool SetupConfig::autoRestart(const QString &group) const
+{
+    return group == QLatin1String("SipServer") ? sipAutoRestart : mediaAutoRestart;
+}
+
+bool SetupConfig::saveAutoRestart(const QString &group, bool on)
+{
+    (group == QLatin1String("SipServer") ? sipAutoRestart : mediaAutoRestart) = on;
+    IniFile store(configFilePath());
+    store.setValue(QStringLiteral("/") + group + QStringLiteral("/AutoRestart"), on ? QStringLiteral("true") : QStringLiteral("false"));
+    return store.save();
 }
 
 bool SetupConfig::saveServerParam(const QString &group, const ServerParam &p)

@@ -31,6 +31,11 @@ public:
     MysqlParam mysqlParam() const { return mysql; }
     SetupMysqlParam setupMysqlParam() const { return mysqlSetup; }
     SetupRedisParam setupRedisParam() const { return redisSetup; }
+    // Seconds a stopped server has to end before it is killed; 0 kills at once.
+    int stopGrace() const { return m_stopGrace; }
+    // Whether the panel of this group ("MediaServer", "SipServer") restarts
+    // its server when it ends by itself.
+    bool autoRestart(const QString &group) const;
 
     QString initSqlPath() const;
     QString updateSqlPath() const;
@@ -41,6 +46,7 @@ public:
     bool saveMediaServerParam(const ServerParam &p);
     bool saveSipServerParam(const ServerParam &p);
     bool saveFontSize(int n);
+    bool saveAutoRestart(const QString &group, bool on);
     // Whether a save would be written, found without changing the file.
     bool canSave() const;
 
@@ -65,4 +71,8 @@ private:
     MysqlParam mysql;
     SetupMysqlParam mysqlSetup;
     SetupRedisParam redisSetup;
+    // Read when present, never completed: the file keeps its 25 keys.
+    int m_stopGrace = 5;
+    bool mediaAutoRestart = false;
+    bool sipAutoRestart = false;
 };

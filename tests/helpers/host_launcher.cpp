@@ -3,11 +3,12 @@
 // own stdout, and runs until it is killed. Tests kill it with SIGKILL and
 // check that nothing of the child's tree survives. With --no-events first it
 // never runs its event loop, so it dies before the started signal could ever
-// be delivered.
+// be delivered. It prints "watchdog=<pid>" for each watchdog it comes to have.
 #include "ui/setup/common/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
@@ -25,7 +26,21 @@ int main(int argc, char **argv)
         return 2;
     const QString program = args.takeFirst();
     ServerProcess process;
+    // As the panels do for their server: a start script's background server
+    // is still ours.
+    process.setFollowGroup(true);
     process.setProcessChannelMode(QProcess::ForwardedChannels);
+    // Tells each watchdog, the first and any that replaces a dead one.
+    QTimer watchdogReport;
+    qint64 reported = 0;
+    QObject::connect(&watchdogReport, &QTimer::timeout, [&reported] {
+        if (Platform::watchdogPid() != reported) {
+            reported = Platform::watchdogPid();
+            std::printf("watchdog=%lld\n", static_cast<long long>(reported));
+            std::fflush(stdout);
+        }
+    });
+    watchdogReport.start(50);
     QObject::connect(&process, &QProcess::started, [&process] {
         std::printf("host=%lld child=%lld\n", static_cast<long long>(QCoreApplication::applicationPid()),
                     static_cast<long long>(process.processId()));

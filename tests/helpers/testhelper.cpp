@@ -14,6 +14,11 @@
 //   logger RATE SECONDS  write RATE log lines of 150-250 bytes a second, one
 //                to four lines a write, for SECONDS
 //   forever      sleep until killed; on SIGTERM exit 0 after "bye\n"
+//   onterm PATH  from now on a SIGTERM that "forever" hears first creates PATH
+//   ignoreterm   ignore SIGTERM (so "forever" runs until killed)
+//   background   fork: the parent exits 0 at once, the child goes on with the
+//                remaining commands in the same process group (a start
+//                script's "server &")
 // Without arguments it prints "noargs\n".
 #include <chrono>
 #include <csignal>
@@ -116,6 +121,8 @@ void logger(int rate, int seconds)
 }
 
 volatile std::sig_atomic_t g_term = 0;
+std::string g_termMarker;
+bool g_ignoreTerm = false;
 
 } // namespace
 
@@ -178,11 +185,27 @@ int main(int argc, char **argv)
             logger(std::atoi(arg), i + 2 < argc ? std::atoi(argv[i + 2]) : 1);
             i += 2;
         } else if (cmd == "forever") {
-            std::signal(SIGTERM, [](int) { g_term = 1; });
+            if (!g_ignoreTerm)
+                std::signal(SIGTERM, [](int) { g_term = 1; });
             while (!g_term)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!g_termMarker.empty()) {
+                if (FILE *f = std::fopen(g_termMarker.c_str(), "w"))
+                    std::fclose(f);
+            }
             writeAll(stdout, "bye\n");
             return 0;
+        } else if (cmd == "onterm") {
+            g_termMarker = arg;
+            ++i;
+        } else if (cmd == "ignoreterm") {
+            g_ignoreTerm = true;
+            std::signal(SIGTERM, SIG_IGN);
+        } else if (cmd == "background") {
+#if !defined(_WIN32)
+            if (fork() > 0)
+                return 0;
+#endif
         }
     }
     return 0;

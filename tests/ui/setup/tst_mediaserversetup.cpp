@@ -1,5 +1,6 @@
 #include "panelprobe.h"
 #include "processprobe.h"
+#include "setting/inifile.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
@@ -7,6 +8,7 @@
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -64,7 +66,8 @@ private slots:
     void normalExitWithCodeShowsGreenEnd();
     void failedStartShowsNoEndBanner();
     void crashShowsAbnormalEnd();
-    void closeKillsAndSetsStatus();
+    void closeStopsPolitelyThenKills_data();
+    void closeStopsPolitelyThenKills();
     void closeWithNothingRunning();
     void unwritableSettingsAreReportedOnce();
     void outputAndErrorShareOneCounter();
@@ -84,11 +87,23 @@ private slots:
     void closeKillsWholeTree();
     void launcherKilledLeavesNoTree_data();
     void launcherKilledLeavesNoTree();
-    void whatAnEndedProgramLeftIsNotKilled();
+    void startScriptsServerIsFollowed();
+    void autoRestartAfterACrash();
+    void logFileHoldsWhatTheConsoleShows();
+    void watchdogReplacedLeavesNoTree();
 
 private:
+    void setIniValue(const QString &key, const QString &value);
     std::unique_ptr<TestSupport::TempAppDir> appDir;
 };
+
+void tst_MediaServerSetup::setIniValue(const QString &key, const QString &value)
+{
+    IniFile ini(appDir->iniPath());
+    ini.setValue(key, value);
+    QVERIFY(ini.save());
+    appDir->initialize();
+}
 
 void tst_MediaServerSetup::init()
 {
@@ -138,9 +153,27 @@ void tst_MediaServerSetup::crashShowsAbnormalEnd()
     QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
 }
 
-void tst_MediaServerSetup::closeKillsAndSetsStatus()
+void tst_MediaServerSetup::closeStopsPolitelyThenKills_data()
 {
-    Panel p(testHelperPath(), QStringLiteral("pid forever"));
+    QTest::addColumn<QString>("grace");
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<bool>("politeEnd");
+    // The server saves its state on SIGTERM and ends within the grace period.
+    QTest::newRow("traps SIGTERM") << QStringLiteral("5") << QStringLiteral("pid onterm %1 forever") << true;
+    // It does not listen: killed when the grace period is over.
+    QTest::newRow("ignores SIGTERM") << QStringLiteral("1") << QStringLiteral("pid onterm %1 ignoreterm forever") << false;
+    // 0: killed at once, as before the grace period existed.
+    QTest::newRow("no grace") << QStringLiteral("0") << QStringLiteral("pid onterm %1 forever") << false;
+}
+
+void tst_MediaServerSetup::closeStopsPolitelyThenKills()
+{
+    QFETCH(QString, grace);
+    QFETCH(QString, params);
+    QFETCH(bool, politeEnd);
+    setIniValue(QStringLiteral("/Time/StopGrace"), grace);
+    const QString marker = appDir->path() + QStringLiteral("/saved");
+    Panel p(testHelperPath(), params.arg(marker));
     p.start();
     // Started only once the process runs.
     QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
@@ -150,10 +183,10 @@ void tst_MediaServerSetup::closeKillsAndSetsStatus()
     QVERIFY(processAlive(pid));
     p.close();
     QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
-    QTRY_VERIFY(p.text().contains(kCrash));
+    QTRY_VERIFY(p.text().contains(politeEnd ? kEnd : kCrash));
+    QVERIFY(!p.text().contains(politeEnd ? kCrash : kEnd));
     QVERIFY(!processAlive(pid));
-    // A killed server reports a crash: nothing of a normal end.
-    QVERIFY(!p.text().contains(QStringLiteral("bye")));
+    QCOMPARE(QFile::exists(marker), politeEnd);
 }
 
 void tst_MediaServerSetup::closeWithNothingRunning()
@@ -444,7 +477,7 @@ void tst_MediaServerSetup::closeKillsWholeTree()
     p.close();
     QTRY_VERIFY(!processAlive(child));
     QTRY_VERIFY(!processAlive(grandchild));
-    QTRY_VERIFY(p.text().contains(kCrash));
+    QTRY_VERIFY(p.text().contains(kEnd));
 }
 
 void tst_MediaServerSetup::launcherKilledLeavesNoTree_data()
@@ -474,22 +507,79 @@ void tst_MediaServerSetup::launcherKilledLeavesNoTree()
     QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
 }
 
-void tst_MediaServerSetup::whatAnEndedProgramLeftIsNotKilled()
+void tst_MediaServerSetup::startScriptsServerIsFollowed()
 {
-    // Like a service start command whose daemon stays in its group: once the
-    // command has ended by itself, closing or destroying the panel leaves the
-    // daemon alone.
-    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("grandchild exit 0"));
+    // A start script that runs its server in the background and exits: the
+    // server is still supervised.
+    Panel p(testHelperPath(), QStringLiteral("label script- pid background label server- pid forever"));
+    ModalBoxCloser closer;
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("server-pid=")));
+    const qint64 server = numberAfter(p.text(), QStringLiteral("server-pid"));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("程序已转入后台运行")));
+    QVERIFY(!processAlive(numberAfter(p.text(), QStringLiteral("script-pid"))));
+    QVERIFY(!p.text().contains(kEnd));
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器已启动"));
+    p.start();
+    QTRY_COMPARE(closer.count(), 1);
+    QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
+    p.close();
+    QTRY_VERIFY(p.text().contains(kEnd));
+    QVERIFY(!processAlive(server));
+}
+
+void tst_MediaServerSetup::autoRestartAfterACrash()
+{
+    Panel p(testHelperPath(), QStringLiteral("pid sleep 100 crash"));
+    auto *box = p.widget->findChild<QCheckBox *>();
+    QVERIFY(box && box->text() == QStringLiteral("自动重启") && !box->isChecked());
+    box->click();
+    QCOMPARE(IniFile(appDir->iniPath()).value(QStringLiteral("/MediaServer/AutoRestart"), QString()), QStringLiteral("true"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("  自动重启(第1次)--------------------------------------------------")));
+    QTRY_COMPARE(p.text().count(QStringLiteral("pid=")), 2);
+    QTRY_COMPARE(p.text().count(kCrash), 2);
+    // "关闭" during the next back-off: nothing more is started.
+    p.close();
+    QCOMPARE(p.status(), QStringLiteral("媒体服务器未启动"));
+    p.start();
+    QTRY_COMPARE(p.text().count(QStringLiteral("pid=")), 3);
+    QVERIFY(!p.text().contains(QStringLiteral("第2次")));
+}
+
+void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows()
+{
+    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("out plain\x1b[31mred\x1b[0m\n err oops\n exit 0"));
     p->start();
     QTRY_VERIFY(p->text().contains(kEnd));
-    const qint64 daemon = numberAfter(p->text(), QStringLiteral("grandchild"));
-    QVERIFY(processAlive(daemon));
-    p->close();
-    p.reset();
-    QTest::qWait(200);
-    const bool survived = processAlive(daemon);
-    ::kill(static_cast<pid_t>(daemon), SIGKILL);
-    QVERIFY(survived);
+    const QString shown = p->text();
+    p.reset();   // the log is written out when its panel goes
+    QFile log(appDir->path() + QStringLiteral("/logs/MediaServer.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    QVERIFY(logged.contains(QStringLiteral("plainred")) && !logged.contains(QChar(0x1b)));
+    QCOMPARE(logged, shown + QLatin1Char('\n'));
+}
+
+void tst_MediaServerSetup::watchdogReplacedLeavesNoTree()
+{
+    // The watchdog dies; the one that replaces it still ends the servers
+    // when the launcher dies.
+    QProcess host;
+    host.start(QStringLiteral(TESSARIN_host_launcher),
+               {testHelperPath(), QStringLiteral("pid"), QStringLiteral("background"), QStringLiteral("grandchild"), QStringLiteral("forever")});
+    QVERIFY(host.waitForStarted());
+    QString out;
+    QTRY_VERIFY((out += QString::fromUtf8(host.readAllStandardOutput())).contains(QStringLiteral("grandchild="))
+                && out.contains(QStringLiteral("watchdog=")));
+    const qint64 watchdog = numberAfter(out, QStringLiteral("watchdog"));
+    const qint64 grandchild = numberAfter(out, QStringLiteral("grandchild"));
+    QVERIFY2(watchdog > 0 && processAlive(grandchild), qPrintable(out));
+    ::kill(static_cast<pid_t>(watchdog), SIGKILL);
+    QTRY_VERIFY((out += QString::fromUtf8(host.readAllStandardOutput())).count(QStringLiteral("watchdog=")) == 2);
+    host.kill();
+    QVERIFY(host.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(grandchild), 5000);
 }
 
 QTEST_MAIN(tst_MediaServerSetup)

@@ -68,6 +68,7 @@ private slots:
     void emptyParamStartsWithoutArguments();
     void dropOnConsoleReachesPanel();
     void destructionLeavesNoProcess();
+    void whatTheMysqlCommandLeftIsNotKilled();
 
 private:
     void configure(const Services &services);
@@ -134,8 +135,10 @@ void tst_SipServerSetup::startRunsServicesThenServer()
     QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器未启动"));
     QTRY_VERIFY(!processAlive(redisPid));
     QVERIFY(!redis->ping());
-    // The SIP server and Redis were killed: two abnormal ends.
-    QTRY_COMPARE(p.text().count(kCrash), 2);
+    // The MySQL command ended by itself; the SIP server and Redis ended when
+    // asked to: three normal ends.
+    QTRY_COMPARE(p.text().count(kEnd), 3);
+    QVERIFY(!p.text().contains(kCrash));
 }
 
 void tst_SipServerSetup::disabledServicesAreNotStarted()
@@ -273,6 +276,27 @@ void tst_SipServerSetup::destructionLeavesNoProcess()
     p.reset();
     for (qint64 pid : pids)
         QTRY_VERIFY(!processAlive(pid));
+}
+
+void tst_SipServerSetup::whatTheMysqlCommandLeftIsNotKilled()
+{
+    // The service a start command leaves in its group is meant to outlive
+    // it: the command is not followed past its end, unlike the SIP server.
+    Services s;
+    s.mysqlArgs = QStringLiteral("grandchild exit 0");
+    s.redis = false;
+    configure(s);
+    auto p = std::make_unique<Panel>(QStringLiteral("exit 0"));
+    p->start();
+    QTRY_VERIFY(p->text().contains(QStringLiteral("grandchild=")));
+    QTRY_COMPARE(p->text().count(kEnd), 2);
+    const qint64 daemon = numberAfter(p->text(), QStringLiteral("grandchild"));
+    QVERIFY(processAlive(daemon));
+    p->close();
+    p.reset();
+    const bool survived = processAlive(daemon);
+    ::kill(static_cast<pid_t>(daemon), SIGKILL);
+    QVERIFY(survived);
 }
 
 QTEST_MAIN(tst_SipServerSetup)

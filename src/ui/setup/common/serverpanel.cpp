@@ -3,7 +3,9 @@
 #include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/outputdecoding.h"
+#include "ui/setup/common/serverlog.h"
 #include "ui/setup/common/serverprocess.h"
+#include "ui/widgets/ansitext.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/consolesearch.h"
@@ -13,6 +15,7 @@
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/searchpanel.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
@@ -137,6 +140,9 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     buttonLayout->addWidget(closeButton, 0, 1);
     buttonLayout->addWidget(clearButton, 1, 0);
     buttonLayout->addWidget(searchButton, 1, 1);
+    autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
+    autoRestartBox->setChecked(SetupConfig::instance()->autoRestart(QLatin1String(texts.group)));
+    buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
     statusLayout->addWidget(statusLamp);
     statusLayout->addWidget(statusLabel);
     statusLayout->addLayout(buttonLayout);
@@ -170,6 +176,14 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     highlighter = new SearchHighLight(console->document());
     console->setHighlighter(highlighter);
     setServerStatus(0);
+
+    const QString config = SetupConfig::instance()->configDir();
+    log = new ServerLog(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
+                        ServerLog::kMaxBytes, ServerLog::kKeep, this);
+    // Reported once, in the console the log could not keep.
+    connect(log, &ServerLog::failed, this, [this](const QString &message) {
+        console->appendParagraph(message, coloured(ConsolePalette::note()));
+    });
 
     for (CLineEdit *field : {pathField, workDirField, paramField})
         connect(field, &QLineEdit::returnPressed, startButton, &QPushButton::click);
@@ -235,25 +249,41 @@ void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding)
     countRecord();
     static const QTextCharFormat header = coloured(ConsolePalette::header());
     static const QTextCharFormat body = coloured(ConsolePalette::text());
-    console->appendParagraph(timestamp() + QStringLiteral("(信息)"), header);
-    console->appendAnsiParagraph(decode(bytes, decoding), body);
+    emitLine(timestamp() + QStringLiteral("(信息)"), header);
+    emitAnsiLine(decode(bytes, decoding), body);
 }
 
 void ServerPanel::appendErrorOutput(const QByteArray &bytes)
 {
     countRecord();
     static const QTextCharFormat error = coloured(ConsolePalette::errorText());
-    console->appendAnsiParagraph(decode(bytes, Decoding::SystemCodec), error);
+    emitAnsiLine(decode(bytes, Decoding::SystemCodec), error);
+}
+
+void ServerPanel::emitLine(const QString &text, const QTextCharFormat &format)
+{
+    console->appendParagraph(text, format);
+    log->append(text);
+}
+
+void ServerPanel::emitAnsiLine(const QString &text, const QTextCharFormat &format)
+{
+    console->appendAnsiParagraph(text, format);
+    // Without the line end that closes the chunk, as the console shows it.
+    QString plain = AnsiText::parse(text, nullptr);
+    if (plain.endsWith(QLatin1Char('\n')))
+        plain.chop(plain.endsWith(QLatin1String("\r\n")) ? 2 : 1);
+    log->append(plain);
 }
 
 void ServerPanel::appendBanner(const QString &text, const QColor &color)
 {
-    console->appendParagraph(timestamp() + text, coloured(color));
+    emitLine(timestamp() + text, coloured(color));
 }
 
 void ServerPanel::appendSeparator()
 {
-    console->appendParagraph(QStringLiteral("\n\n"), QTextCharFormat());
+    emitLine(QStringLiteral("\n\n"), QTextCharFormat());
 }
 
 void ServerPanel::appendStartBanner()
@@ -267,7 +297,7 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProces
         appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
         // The console shows text literally, so neither part can turn into markup.
         if (process)
-            console->appendParagraph(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
+            emitLine(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
                                      coloured(ConsolePalette::failed()));
     }
     appendSeparator();
@@ -291,9 +321,10 @@ void ServerPanel::setServerStatus(int started)
     statusLabel->setStyleSheet(QStringLiteral("color:%1;").arg(color.name()));
 }
 
-bool ServerPanel::refuseWhileBusy(const QProcess *process)
+bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 {
-    if (process->state() == QProcess::Running) {
+    // A followed group runs on after its start script: that is a running server.
+    if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive())) {
         showRefusal(QStringLiteral("服务器已经启动，请勿重复启动!"));
         return true;
     }
@@ -304,14 +335,44 @@ bool ServerPanel::refuseWhileBusy(const QProcess *process)
     return false;
 }
 
-void ServerPanel::followServerStatus(QProcess *process)
+void ServerPanel::followServerStatus(ServerProcess *process)
 {
     connect(process, &QProcess::started, this, [this] { setServerStatus(1); });
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             setServerStatus(0);
     });
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, [this] { setServerStatus(0); });
+    connect(process, &ServerProcess::ended, this, [this] { setServerStatus(0); });
+
+    process->setFollowGroup(true);
+    connect(process, &ServerProcess::detached, this, [this] {
+        appendBanner(QStringLiteral("  程序已转入后台运行，继续监视其进程组"), ConsolePalette::note());
+    });
+    process->setAutoRestart(autoRestartBox->isChecked());
+    connect(autoRestartBox, &QCheckBox::toggled, this, [this, process](bool on) {
+        process->setAutoRestart(on);
+        SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
+    });
+    connect(process, &ServerProcess::restarting, this, [this](int attempt) {
+        appendBanner(QStringLiteral("  自动重启(第%1次)--------------------------------------------------").arg(attempt),
+                     ConsolePalette::failed());
+    });
+}
+
+void ServerPanel::addProcess(ServerProcess *process)
+{
+    processes.append(process);
+}
+
+void ServerPanel::stopServer(ServerProcess *process)
+{
+    process->stop(SetupConfig::instance()->stopGrace() * 1000);
+}
+
+void ServerPanel::stopAll()
+{
+    for (ServerProcess *process : qAsConst(processes))
+        stopServer(process);
 }
 
 void ServerPanel::startServer(ServerProcess *process)
@@ -324,7 +385,7 @@ void ServerPanel::startServer(ServerProcess *process)
     // would lose them at the next start: say so, once a run.
     if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
         saveFailureShown = true;
-        console->appendParagraph(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
+        emitLine(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
                                      .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
                                  coloured(ConsolePalette::note()));
     }

@@ -10,6 +10,7 @@
 class CLineEdit;
 class CTextBrowser;
 class LightPoint;
+class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
@@ -17,7 +18,9 @@ class QPushButton;
 class QVBoxLayout;
 class SearchHighLight;
 class SearchPanel;
+class ServerLog;
 class ServerProcess;
+class QTextCharFormat;
 
 // What both server panels share: the console with its records, banners and
 // record limit, the status lamp and text, the three path fields with their
@@ -39,11 +42,15 @@ public:
         QString started;
         QString stopped;
         const char *sourcePath;   // named when the system codec is missing
+        const char *group;        // settings group, also the log file's name
     };
 
     ~ServerPanel() override;
 
     void setServerParam(const ServerParam &p);
+    // Quitting: asks every process of the panel to stop, at once, so that
+    // all servers share one grace period; the destructors wait out the rest.
+    void stopAll();
 
 protected:
     ServerPanel(const Texts &texts, QWidget *parent);
@@ -59,10 +66,15 @@ protected:
 
     // Shows the "提示" refusal when the process runs or is starting; returns
     // true when the start must not go on.
-    bool refuseWhileBusy(const QProcess *process);
-    // The status display follows this process: started once it runs, not
-    // started when it fails to start or ends in any way.
-    void followServerStatus(QProcess *process);
+    bool refuseWhileBusy(const ServerProcess *process);
+    // The panel's own server: the status display follows it (started once it
+    // runs, not started when it fails to start or ends in any way), its group
+    // is followed past a start script, and "自动重启" restarts it.
+    void followServerStatus(ServerProcess *process);
+    // Each process of the panel, for stopAll().
+    void addProcess(ServerProcess *process);
+    // "关闭": a polite stop with the configured grace period.
+    void stopServer(ServerProcess *process);
     // Everything of a start after the refusal checks: save the fields, status,
     // banner, command line, working directory, start.
     void startServer(ServerProcess *process);
@@ -108,6 +120,7 @@ protected:
     QPushButton *closeButton = nullptr;
     QPushButton *clearButton = nullptr;
     QPushButton *searchButton = nullptr;
+    QCheckBox *autoRestartBox = nullptr;
     QString programPath;
     QString workPath;
     QString param;
@@ -119,6 +132,9 @@ protected:
 
 private:
     void countRecord();
+    // Into the console and, without colours, into the panel's log file.
+    void emitLine(const QString &text, const QTextCharFormat &format);
+    void emitAnsiLine(const QString &text, const QTextCharFormat &format);
     void appendBanner(const QString &text, const QColor &color);
     void appendSeparator();
     QString decode(const QByteArray &bytes, Decoding decoding) const;
@@ -126,4 +142,6 @@ private:
 
     Texts texts;
     bool saveFailureShown = false;
+    QList<ServerProcess *> processes;
+    ServerLog *log = nullptr;
 };

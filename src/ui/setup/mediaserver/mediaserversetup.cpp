@@ -9,7 +9,7 @@
 
 MediaServerSetup::MediaServerSetup(QWidget *parent)
     : ServerPanel({QStringLiteral("媒体服务器已启动"), QStringLiteral("媒体服务器未启动"),
-                   "..\\tessarin\\ui\\setup\\mediaserver\\mediaserversetup"},
+                   "..\\tessarin\\ui\\setup\\mediaserver\\mediaserversetup", "MediaServer"},
                   parent)
 {
     process = new ServerProcess;
@@ -20,9 +20,9 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
     connect(closeButton, &QPushButton::clicked, this, &MediaServerSetup::slotClostProgram);
     connect(process, &QProcess::readyReadStandardOutput, this, &MediaServerSetup::slotReadRecord);
     connect(process, &QProcess::errorOccurred, this, &MediaServerSetup::slotProcessError);
-    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished),
-            this, &MediaServerSetup::slotProcessFinished);
+    connect(process, &ServerProcess::ended, this, &MediaServerSetup::slotProcessFinished);
     followServerStatus(process);
+    addProcess(process);
     connect(process, &QProcess::readyReadStandardError, process,
             [this] { appendErrorOutput(process->readAllStandardError()); }, Qt::DirectConnection);
 }
@@ -32,8 +32,7 @@ MediaServerSetup::~MediaServerSetup()
     // The console must not hear from a process that dies with the panel.
     disconnect(process, nullptr, this, nullptr);
     disconnect(process, &QProcess::readyReadStandardError, nullptr, nullptr);
-    if (process->state() != QProcess::NotRunning)
-        process->killTree();
+    // Killed at once, or after quitting at the end of the grace period.
     delete process;
 }
 
@@ -52,7 +51,7 @@ void MediaServerSetup::slotSetupProgram()
 void MediaServerSetup::slotClostProgram()
 {
     setServerStatus(0);
-    process->killTree();
+    stopServer(process);
 }
 
 void MediaServerSetup::slotReadRecord()

@@ -28,7 +28,7 @@ bool acceptsConnections(quint16 port)
 
 SipServerSetup::SipServerSetup(QWidget *parent)
     : ServerPanel({QStringLiteral("服务器已启动"), QStringLiteral("服务器未启动"),
-                   "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup"},
+                   "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup", "SipServer"},
                   parent)
 {
     // One line: one character per line reads badly, and a tall narrow
@@ -67,20 +67,22 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(updateButton, &QPushButton::clicked, this, &SipServerSetup::loadDataSetupProgram);
     connect(closeButton, &QPushButton::clicked, this, &SipServerSetup::slotClostProgram);
 
-    const auto finished = QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished);
     connect(process, &QProcess::errorOccurred, this, &SipServerSetup::processError1);
-    connect(process, finished, this, &SipServerSetup::processFinished1);
+    connect(process, &ServerProcess::ended, this, &SipServerSetup::processFinished1);
     connect(process, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput1);
     connect(process, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError1);
     // MySQL's start command ends by design and Redis is a helper: the status
-    // is the SIP server's alone.
+    // is the SIP server's alone, and so are following its group and the
+    // automatic restart.
     followServerStatus(process);
     connect(mysqlProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError2);
-    connect(mysqlProcess, finished, this, &SipServerSetup::processFinished2);
+    connect(mysqlProcess, &ServerProcess::ended, this, &SipServerSetup::processFinished2);
     connect(mysqlProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput2);
     connect(mysqlProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError2);
     connect(redisProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError3);
-    connect(redisProcess, finished, this, &SipServerSetup::processFinished3);
+    connect(redisProcess, &ServerProcess::ended, this, &SipServerSetup::processFinished3);
+    for (ServerProcess *p : {process, mysqlProcess, redisProcess})
+        addProcess(p);
     connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
     connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
 
@@ -101,8 +103,7 @@ SipServerSetup::~SipServerSetup()
     disconnect(sequence, nullptr, this, nullptr);
     for (ServerProcess *p : {process, mysqlProcess, redisProcess}) {
         disconnect(p, nullptr, this, nullptr);
-        if (p->state() != QProcess::NotRunning)
-            p->killTree();
+        // Killed at once, or after quitting at the end of the grace period.
         delete p;
     }
     // Then the sequence and its worker: it drops what was not begun and is
@@ -151,10 +152,10 @@ void SipServerSetup::slotSetupProgram()
 void SipServerSetup::slotClostProgram()
 {
     setServerStatus(0);
-    process->killTree();
+    stopServer(process);
     progressBar->hide();
-    mysqlProcess->killTree();
-    redisProcess->killTree();
+    stopServer(mysqlProcess);
+    stopServer(redisProcess);
 }
 
 void SipServerSetup::readStandardOutput1()

@@ -1,0 +1,136 @@
+#include "ui/setup/common/serverlog.h"
+
+#include "platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+// A disk so slow that this much waits to be written: stop rather than let
+// the launcher's memory grow without end.
+constexpr int kMaxPending = 32 * 1024 * 1024;
+
+} // namespace
+
+ServerLog::ServerLog(const QString &path, qint64 max, int keepFiles, QObject *parent)
+    : QObject(parent)
+    , filePath(path)
+    , maxBytes(max)
+    , keep(qMax(1, keepFiles))
+    , lineEnd(Platform::textLineEnd())
+{
+    worker = std::thread([this] { run(); });
+}
+
+ServerLog::~ServerLog()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    worker.join();
+}
+
+QString ServerLog::folder(const QString &configDir)
+{
+    const QString beside = QFileInfo(configDir).absolutePath() + QStringLiteral("/logs");
+    if (QDir().mkpath(beside) && QFileInfo(beside).isWritable())
+        return beside;
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/logs");
+}
+
+void ServerLog::append(const QString &line)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (pending.size() > kMaxPending)
+            return;
+        pending += line.toUtf8();
+        pending += lineEnd;
+    }
+    wake.notify_one();
+}
+
+void ServerLog::flush()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    idle.wait(lock, [this] { return pending.isEmpty() && !writing; });
+}
+
+void ServerLog::run()
+{
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return stopping || !pending.isEmpty(); });
+        if (pending.isEmpty() && stopping)
+            return;
+        QByteArray data;
+        data.swap(pending);
+        const bool tooSlow = data.size() > kMaxPending;
+        writing = true;
+        lock.unlock();
+        if (!broken && (tooSlow || !write(data))) {
+            broken = true;
+            emit failed(tooSlow ? QStringLiteral("日志写入过慢，已停止写入 %1").arg(QDir::toNativeSeparators(filePath))
+                                : QStringLiteral("日志无法写入 %1（磁盘已满或无权限），已停止写入；控制台照常显示")
+                                      .arg(QDir::toNativeSeparators(filePath)));
+        }
+        lock.lock();
+        writing = false;
+        if (pending.isEmpty())
+            idle.notify_all();
+    }
+}
+
+bool ServerLog::write(const QByteArray &data)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    qint64 size = file.size();
+    int from = 0;
+    while (from < data.size()) {
+        // Whole lines only, and none across the size limit unless a single
+        // line is larger than the limit itself.
+        const qint64 room = maxBytes - size;
+        int to = data.size();
+        if (to - from > room) {
+            const int cut = data.lastIndexOf('\n', static_cast<int>(from + qMax<qint64>(room, 0) - 1));
+            if (cut >= from) {
+                to = cut + 1;
+            } else if (size > 0) {
+                file.close();
+                if (!rotate() || !file.open(QIODevice::WriteOnly | QIODevice::Append))
+                    return false;
+                size = 0;
+                continue;
+            } else {
+                const int end = data.indexOf('\n', from);
+                to = end < 0 ? data.size() : end + 1;
+            }
+        }
+        if (file.write(data.constData() + from, to - from) != to - from || !file.flush())
+            return false;
+        size += to - from;
+        from = to;
+    }
+    return true;
+}
+
+bool ServerLog::rotate()
+{
+    const auto numbered = [this](int n) { return filePath + QLatin1Char('.') + QString::number(n); };
+    QFile::remove(numbered(keep - 1));
+    for (int n = keep - 2; n >= 1; --n) {
+        if (QFile::exists(numbered(n)))
+            QFile::rename(numbered(n), numbered(n + 1));
+    }
+    if (keep == 1)
+        return QFile::remove(filePath);
+    return QFile::rename(filePath, numbered(1));
+}

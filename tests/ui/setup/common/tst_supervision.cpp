@@ -1,0 +1,79 @@
+// The core of supervision without a panel: restart back-off and log rotation.
+#include "coresupport.h"
+#include "ui/setup/common/serverlog.h"
+#include "ui/setup/common/serverprocess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_Supervision : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void restartBacksOffAndStopCancels();
+    void logRotatesAtTheSizeLimit();
+};
+
+void tst_Supervision::restartBacksOffAndStopCancels()
+{
+    ServerProcess process;
+    process.setProgram(TestSupport::testHelperPath());
+    process.setArguments({QStringLiteral("exit"), QStringLiteral("1")});
+    process.setAutoRestart(true);
+    process.setRestartBackoff(40, 160, 60000);
+    QSignalSpy scheduled(&process, &ServerProcess::restartScheduled);
+    QSignalSpy restarting(&process, &ServerProcess::restarting);
+    process.launch();
+    QTRY_VERIFY(scheduled.count() >= 4);
+    QList<int> delays;
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(scheduled.at(i).at(0).toInt(), i + 1);
+        delays.append(scheduled.at(i).at(1).toInt());
+    }
+    QCOMPARE(delays, (QList<int>{40, 80, 160, 160}));
+    QCOMPARE(restarting.first().at(0).toInt(), 1);
+
+    // A stop while a restart waits cancels it; so does one while it runs.
+    QTRY_VERIFY(process.restartPending());
+    process.stop(0);
+    QVERIFY(!process.restartPending());
+    QVERIFY(!process.isActive());
+}
+
+void tst_Supervision::logRotatesAtTheSizeLimit()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/Server.log");
+    QStringList lines;
+    {
+        ServerLog log(path, 100, 3);
+        for (int i = 0; i < 12; ++i) {
+            lines.append(QStringLiteral("line %1 ").arg(i, 2, 10, QLatin1Char('0')) + QString(20, QLatin1Char('x')));
+            log.append(lines.last());
+            if (i % 3 == 0)
+                log.flush();
+        }
+    }
+    const auto read = [](const QString &name) {
+        QFile f(name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    // Three files in all, none above the limit, whole lines, oldest last.
+    QVERIFY(!QFile::exists(path + QStringLiteral(".3")));
+    QByteArray kept;
+    for (const QString &name : {path + QStringLiteral(".2"), path + QStringLiteral(".1"), path}) {
+        const QByteArray bytes = read(name);
+        QVERIFY2(!bytes.isEmpty() && bytes.size() <= 100 && bytes.endsWith('\n'), qPrintable(name));
+        kept += bytes;
+    }
+    const QString all = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    QVERIFY(all.endsWith(QString::fromUtf8(kept)));
+    QVERIFY(kept.size() > 200);
+}
+
+QTEST_GUILESS_MAIN(tst_Supervision)
+#include "tst_supervision.moc"
