@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTest>
 
 #include <memory>
@@ -72,9 +73,11 @@ private slots:
     void refusedWhileServerRuns();
     void destroyedDuringRunningTask();
     void secondPressWhileRunningDoesNothing();
+    void readyPort_data();
+    void readyPort();
 
 private:
-    void configure(int waitTicks, const QString &password = QString());
+    void configure(int waitTicks, const QString &password = QString(), int readyPort = 0);
     void writeScript(const QString &name, const QByteArray &content);
     QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
     QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
@@ -124,7 +127,7 @@ void tst_SipUpdateStart::writeScript(const QString &name, const QByteArray &cont
     f.write(content);
 }
 
-void tst_SipUpdateStart::configure(int waitTicks, const QString &password)
+void tst_SipUpdateStart::configure(int waitTicks, const QString &password, int readyPort)
 {
     QDir().mkpath(appDir->path() + QStringLiteral("/config"));
     {
@@ -140,6 +143,8 @@ void tst_SipUpdateStart::configure(int waitTicks, const QString &password)
         ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
         ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), QStringLiteral("out mysql-started\\n"));
         ini.setValue(QStringLiteral("/SetupRedisParam/State"), false);
+        if (readyPort > 0)
+            ini.setValue(QStringLiteral("/SipServer/ReadyPort"), readyPort);
     }
     appDir->initialize();
     panel.reset(new SipServerSetup);
@@ -337,6 +342,39 @@ void tst_SipUpdateStart::secondPressWhileRunningDoesNothing()
     QCOMPARE(db->column(QStringLiteral("SELECT step FROM runs ORDER BY step")),
              (QStringList{QStringLiteral("clean"), QStringLiteral("init"), QStringLiteral("update")}));
     QCOMPARE(closer.count(), 0);
+}
+
+void tst_SipUpdateStart::readyPort_data()
+{
+    QTest::addColumn<bool>("listening");
+    QTest::newRow("port open: update long before the wait ends") << true;
+    QTest::newRow("port never opens: warning, nothing updated") << false;
+}
+
+void tst_SipUpdateStart::readyPort()
+{
+    QFETCH(bool, listening);
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const int port = server.serverPort();
+    if (!listening)
+        server.close();
+    // Ready: far less than the 600 s wait. Not ready: the wait is the time-out.
+    configure(listening ? 600 : 2, QString(), port);
+    ModalBoxCloser closer;
+    updateButton()->click();
+    if (listening) {
+        QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
+        QCOMPARE(probeRows(), (QStringList{"init", "update"}));
+        QCOMPARE(closer.count(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+        QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+        QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未在等待时间内就绪"));
+        QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
+    }
+    closeServer();
 }
 
 QTEST_MAIN(tst_SipUpdateStart)
