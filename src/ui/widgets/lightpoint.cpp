@@ -1,5 +1,6 @@
 #include "ui/widgets/lightpoint.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRadialGradient>
 #include <QTimer>
@@ -18,9 +19,12 @@ QColor withAlpha(QColor color, int alpha)
 LightPoint::LightPoint(QWidget *parent)
     : QWidget(parent)
 {
+    setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
     timer = new QTimer(this);
+    timer->setInterval(100);
     connect(timer, &QTimer::timeout, this, qOverload<>(&LightPoint::update));
-    timer->start(100);
+    // The timer runs while the lamp is shown (see event()): a lamp in a
+    // hidden or minimised window costs no wake-ups and keeps its pulse.
 }
 
 LightPoint::~LightPoint()
@@ -64,6 +68,106 @@ void LightPoint::setBgColor(const QColor &bgColor)
     update();
 }
 
+bool LightPoint::event(QEvent *event)
+{
+    switch (event->type()) {
+    // Also sent, spontaneously, when the window is minimised or restored.
+    case QEvent::Show:
+        timer->start();
+        forgetBackdrop();
+        break;
+    case QEvent::Hide:
+        timer->stop();
+        break;
+    case QEvent::ParentChange:
+        setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
+        forgetBackdrop();
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+        forgetBackdrop();
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool LightPoint::eventFilter(QObject *object, QEvent *event)
+{
+    if (rendering || behind.isNull())
+        return false;
+    auto *widget = static_cast<QWidget *>(object);
+    switch (event->type()) {
+    case QEvent::Paint:
+        // Whatever changes the look behind the lamp repaints it there first.
+        if (!widget->isAncestorOf(this)
+            || static_cast<QPaintEvent *>(event)->region().intersects(QRect(mapTo(widget, QPoint()), size())))
+            forgetBackdrop();
+        break;
+    case QEvent::Resize:
+    case QEvent::ParentChange:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+        forgetBackdrop();
+        break;
+    default:
+        break;
+    }
+    return false;
+}
+
+void LightPoint::forgetBackdrop()
+{
+    behind = QImage();
+    frames.clear();
+}
+
+// What the widgets behind the lamp paint where it stands: the nearest
+// ancestor that paints all of its pixels, then each one between it and the
+// lamp, without their children. With that under every frame, the lamp paints
+// all of its pixels (WA_OpaquePaintEvent) and nothing behind it takes part in
+// its repaints. A lamp that is a window gets its background from the toolkit
+// as usual and keeps a transparent backdrop.
+QImage LightPoint::backdrop()
+{
+    const qreal ratio = devicePixelRatioF();
+    if (!behind.isNull() && behind.size() == size() * ratio)
+        return behind;
+    for (const QPointer<QWidget> &widget : qAsConst(watched)) {
+        if (widget)
+            widget->removeEventFilter(this);
+    }
+    watched.clear();
+
+    // Opaque in the format of a window's backing store, so the disc blends
+    // over it exactly as it would over the parent on screen.
+    QImage image(size() * ratio, isWindow() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    if (!isWindow()) {
+        QVector<QWidget *> chain;
+        for (QWidget *widget = parentWidget(); widget; widget = widget->parentWidget()) {
+            chain.prepend(widget);
+            if (widget->isWindow() || widget->testAttribute(Qt::WA_OpaquePaintEvent) || widget->autoFillBackground())
+                break;
+        }
+        rendering = true;
+        for (QWidget *widget : qAsConst(chain)) {
+            const QRect place(mapTo(widget, QPoint()), size());
+            widget->render(&image, QPoint(), QRegion(place),
+                           widget == chain.first() ? QWidget::DrawWindowBackground : QWidget::RenderFlags());
+            widget->installEventFilter(this);
+            watched.append(widget);
+        }
+        rendering = false;
+    }
+    behind = image;
+    return behind;
+}
+
 // The pulse moves on every paint, whatever asked for it, so extra repaints
 // make the lamp breathe faster; at the bottom it rests for one paint.
 void LightPoint::advancePulse()
@@ -80,23 +184,13 @@ void LightPoint::advancePulse()
     }
 }
 
-QPixmap LightPoint::frame()
+// The disc alone, on a transparent ground.
+QPixmap LightPoint::disc() const
 {
-    const qreal ratio = devicePixelRatioF();
-    if (framesSize != size() || framesColor != bgColor || !qFuzzyCompare(framesRatio, ratio)
-        || frames.size() > 64) {
-        frames.clear();
-        framesSize = size();
-        framesColor = bgColor;
-        framesRatio = ratio;
-    }
-    auto cached = frames.constFind(offset);
-    if (cached != frames.constEnd())
-        return *cached;
-
     const int w = width();
     const int h = height();
     const int side = qMin(w, h);
+    const qreal ratio = devicePixelRatioF();
     QPixmap pixmap(size() * ratio);
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
@@ -113,7 +207,28 @@ QPixmap LightPoint::frame()
     painter.setPen(Qt::NoPen);
     painter.setBrush(gradient);
     painter.drawEllipse(QRect(-99, -99, 198, 198));
+    return pixmap;
+}
+
+QPixmap LightPoint::frame()
+{
+    const qreal ratio = devicePixelRatioF();
+    if (framesSize != size() || framesColor != bgColor || !qFuzzyCompare(framesRatio, ratio)
+        || frames.size() > 64) {
+        frames.clear();
+        framesSize = size();
+        framesColor = bgColor;
+        framesRatio = ratio;
+    }
+    auto cached = frames.constFind(offset);
+    if (cached != frames.constEnd())
+        return *cached;
+
+    QImage composed = backdrop();
+    QPainter painter(&composed);
+    painter.drawPixmap(0, 0, disc());
     painter.end();
+    const QPixmap pixmap = QPixmap::fromImage(composed);
     frames.insert(offset, pixmap);
     return pixmap;
 }
@@ -121,6 +236,6 @@ QPixmap LightPoint::frame()
 void LightPoint::paintEvent(QPaintEvent *)
 {
     advancePulse();
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, frame());
+    const QPixmap current = frame();
+    QPainter(this).drawPixmap(0, 0, current);
 }
