@@ -14,6 +14,23 @@ QColor withAlpha(QColor color, int alpha)
     color.setAlpha(qBound(0, alpha, 255));
     return color;
 }
+
+// Events of the lamp or of a widget behind it after which what lies behind
+// the lamp may look different.
+bool changesBackdrop(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::ParentChange:
+    case QEvent::StyleChange:
+    case QEvent::PaletteChange:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace
 
 LightPoint::LightPoint(QWidget *parent)
@@ -70,28 +87,16 @@ void LightPoint::setBgColor(const QColor &bgColor)
 
 bool LightPoint::event(QEvent *event)
 {
-    switch (event->type()) {
-    // Also sent, spontaneously, when the window is minimised or restored.
-    case QEvent::Show:
+    // Show and Hide come also, spontaneously, when the window is minimised
+    // or restored.
+    if (event->type() == QEvent::Show)
         timer->start();
-        forgetBackdrop();
-        break;
-    case QEvent::Hide:
+    else if (event->type() == QEvent::Hide)
         timer->stop();
-        break;
-    case QEvent::ParentChange:
+    else if (event->type() == QEvent::ParentChange)
         setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
+    if (changesBackdrop(event->type()))
         forgetBackdrop();
-        break;
-    case QEvent::Move:
-    case QEvent::Resize:
-    case QEvent::StyleChange:
-    case QEvent::PaletteChange:
-        forgetBackdrop();
-        break;
-    default:
-        break;
-    }
     return QWidget::event(event);
 }
 
@@ -100,21 +105,12 @@ bool LightPoint::eventFilter(QObject *object, QEvent *event)
     if (rendering || behind.isNull())
         return false;
     auto *widget = static_cast<QWidget *>(object);
-    switch (event->type()) {
-    case QEvent::Paint:
-        // Whatever changes the look behind the lamp repaints it there first.
-        if (!widget->isAncestorOf(this)
-            || static_cast<QPaintEvent *>(event)->region().intersects(QRect(mapTo(widget, QPoint()), size())))
-            forgetBackdrop();
-        break;
-    case QEvent::Resize:
-    case QEvent::ParentChange:
-    case QEvent::StyleChange:
-    case QEvent::PaletteChange:
+    if (changesBackdrop(event->type()) || !widget->isAncestorOf(this)) {
         forgetBackdrop();
-        break;
-    default:
-        break;
+    } else if (event->type() == QEvent::Paint) {
+        // Whatever changes the look behind the lamp repaints it there first.
+        if (static_cast<QPaintEvent *>(event)->region().intersects(QRect(mapTo(widget, QPoint()), size())))
+            forgetBackdrop();
     }
     return false;
 }
