@@ -39,7 +39,7 @@ LightPoint::LightPoint(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
     timer = new QTimer(this);
     timer->setInterval(100);
-    connect(timer, &QTimer::timeout, this, qOverload<>(&LightPoint::update));
+    connect(timer, &QTimer::timeout, this, &LightPoint::tick);
     // The timer runs while the lamp is shown (see event()): a lamp in a
     // hidden or minimised window costs no wake-ups and keeps its pulse.
 }
@@ -65,7 +65,7 @@ void LightPoint::setStep(int step)
     if (this->step == step)
         return;
     this->step = step;
-    update();
+    askPaint();
 }
 
 void LightPoint::setInterval(int interval)
@@ -74,7 +74,7 @@ void LightPoint::setInterval(int interval)
         return;
     this->interval = interval;
     timer->setInterval(interval);
-    update();
+    askPaint();
 }
 
 void LightPoint::setBgColor(const QColor &bgColor)
@@ -82,7 +82,7 @@ void LightPoint::setBgColor(const QColor &bgColor)
     if (this->bgColor == bgColor)
         return;
     this->bgColor = bgColor;
-    update();
+    askPaint();
 }
 
 bool LightPoint::event(QEvent *event)
@@ -95,8 +95,10 @@ bool LightPoint::event(QEvent *event)
         timer->stop();
     else if (event->type() == QEvent::ParentChange)
         setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
-    if (changesBackdrop(event->type()))
+    if (changesBackdrop(event->type())) {
         forgetBackdrop();
+        paintAsked = true;
+    }
     return QWidget::event(event);
 }
 
@@ -162,6 +164,25 @@ QImage LightPoint::backdrop()
     }
     behind = image;
     return behind;
+}
+
+void LightPoint::askPaint()
+{
+    paintAsked = true;
+    update();
+}
+
+// At the bottom of a breath the pulse rests for one paint, which would put
+// the very frame that is on the screen there once more: the tick takes that
+// step without a paint, unless something else has asked for one meanwhile
+// (it would have merged with the tick's).
+void LightPoint::tick()
+{
+    if (!rising && offset <= 0 && !paintAsked) {
+        advancePulse();
+        return;
+    }
+    update();
 }
 
 // The pulse moves on every paint, whatever asked for it, so extra repaints
@@ -231,6 +252,7 @@ QPixmap LightPoint::frame()
 
 void LightPoint::paintEvent(QPaintEvent *)
 {
+    paintAsked = false;
     advancePulse();
     const QPixmap current = frame();
     QPainter(this).drawPixmap(0, 0, current);

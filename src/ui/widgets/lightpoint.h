@@ -42,6 +42,8 @@ protected:
     bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
+    void askPaint();
+    void tick();
     void advancePulse();
     QPixmap frame();
     QPixmap disc() const;
@@ -66,4 +68,5 @@ private:
     // over the lamp's place means the backdrop may have changed.
     QVector<QPointer<QWidget>> watched;
     bool rendering = false;
+    bool paintAsked = false;
 };

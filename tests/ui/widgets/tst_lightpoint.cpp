@@ -18,6 +18,7 @@ private slots:
     void repaintOnlyOnChange_data();
     void repaintOnlyOnChange();
     void setIntervalRetimes();
+    void restingTickPaintsNothing();
     void embeddedLooksAsLaidOver();
     void timerOnlyWhileShown_data();
     void timerOnlyWhileShown();
@@ -186,6 +187,25 @@ void TestLightPoint::setIntervalRetimes()
     QCOMPARE(counter.paints, 0);
     lamp.setInterval(10);
     QTRY_VERIFY(counter.paints >= 10);
+}
+
+// The timer ticks at the same rate, but the resting step of each breath
+// (offset 0 twice) does not put the same frame on the screen again.
+void TestLightPoint::restingTickPaintsNothing()
+{
+    LightPoint lamp;
+    lamp.setInterval(10);
+    lamp.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&lamp));
+    auto *timer = lamp.findChild<QTimer *>();
+    QVERIFY(timer);
+    PaintCounter counter;
+    lamp.installEventFilter(&counter);
+    int ticks = 0;
+    connect(timer, &QTimer::timeout, &lamp, [&ticks] { ++ticks; });
+    QTRY_VERIFY_WITH_TIMEOUT(ticks >= 45, 10000);        // three breaths
+    QVERIFY2(counter.paints <= ticks - 2, qPrintable(QStringLiteral("%1 paints in %2 ticks").arg(counter.paints).arg(ticks)));
+    QVERIFY(counter.paints >= 30);
 }
 
 // Inside a styled parent the lamp paints all of its pixels itself; they
