@@ -286,8 +286,9 @@ int main(int argc, char **argv)
     }
     if (launcherRuns.contains(int(Case::Hidden))) {
         const double updates = median(launcherRuns[int(Case::Hidden)], [](const Figures &f) { return f.updatesPerSecond; });
-        std::printf("goal hidden: no repaint work: %s (%.1f screen updates/s)\n", updates == 0 ? "met" : "MISSED",
-                    updates);
+        const double hidden = medians[int(Case::Hidden)];
+        std::printf("goal hidden: no screen updates and under %.2f %% of one core: %s (%.1f updates/s, %.3f %%)\n",
+                    kRatioFloorPercent, updates == 0 && hidden < kRatioFloorPercent ? "met" : "MISSED", updates, hidden);
     }
     if (launcherRuns.contains(int(Case::Console))) {
         std::printf("full console: %.0f MiB flooded; filling it and going quiet took %.1f s (median)\n", consoleMb,
