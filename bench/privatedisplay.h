@@ -26,6 +26,7 @@
 #include <QProcessEnvironment>
 #include <QRect>
 #include <QRegion>
+#include <QSet>
 #include <QSharedMemory>
 #include <QString>
 #include <QStringList>
@@ -388,6 +389,10 @@ public:
         atomFull = atom("_NET_WM_STATE_FULLSCREEN");
         atomPid = atom("_NET_WM_PID");
         atomName = atom("_NET_WM_NAME");
+        atomProtocols = atom("WM_PROTOCOLS");
+        atomDelete = atom("WM_DELETE_WINDOW");
+        atomChangeState = atom("WM_CHANGE_STATE");
+        atomWmState = atom("WM_STATE");
 
         const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         xcb_generic_error_t *err =
@@ -455,6 +460,76 @@ public:
         QImage copy = r->depth == 24 ? image.copy() : QImage();
         std::free(r);
         return copy;
+    }
+
+    // The close button of the title bar, as a window manager handles it.
+    void requestClose(xcb_window_t w)
+    {
+        xcb_client_message_event_t ev{};
+        ev.response_type = XCB_CLIENT_MESSAGE;
+        ev.format = 32;
+        ev.window = w;
+        ev.type = atomProtocols;
+        ev.data.data32[0] = atomDelete;
+        ev.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(conn, 0, w, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&ev));
+        xcb_flush(conn);
+    }
+
+    // Minimising, as a window manager does it (ICCCM iconic state): also
+    // what a program's own request to be minimised ends in.
+    void iconify(xcb_window_t w)
+    {
+        const uint32_t state[] = {3, XCB_NONE}; // IconicState, no icon window
+        xcb_change_property(conn, XCB_PROP_MODE_REPLACE, w, atomWmState, atomWmState, 32, 2, state);
+        xcb_unmap_window(conn, w);
+        xcb_flush(conn);
+    }
+
+    // Gives `w` the input focus and types one key into it (by keysym).
+    bool typeKey(xcb_window_t w, uint32_t keysym)
+    {
+        const xcb_setup_t *setup = xcb_get_setup(conn);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t *r = xcb_get_keyboard_mapping_reply(
+            conn, xcb_get_keyboard_mapping(conn, setup->min_keycode, uint8_t(count)), nullptr);
+        if (!r)
+            return false;
+        const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(r);
+        const int perCode = std::max<int>(1, r->keysyms_per_keycode);
+        xcb_keycode_t code = 0;
+        for (int i = 0; i < xcb_get_keyboard_mapping_keysyms_length(r) && !code; ++i) {
+            if (syms[i] == keysym)
+                code = xcb_keycode_t(setup->min_keycode + i / perCode);
+        }
+        std::free(r);
+        if (!code)
+            return false;
+        // The server queues the FocusIn before the keys sent after it.
+        xcb_set_input_focus(conn, XCB_INPUT_FOCUS_POINTER_ROOT, w, XCB_CURRENT_TIME);
+        for (uint8_t type : {uint8_t(XCB_KEY_PRESS), uint8_t(XCB_KEY_RELEASE)}) {
+            xcb_key_press_event_t ev{};
+            ev.response_type = type;
+            ev.detail = code;
+            ev.root = root;
+            ev.event = w;
+            ev.same_screen = 1;
+            xcb_send_event(conn, 0, w, type == XCB_KEY_PRESS ? XCB_EVENT_MASK_KEY_PRESS : XCB_EVENT_MASK_KEY_RELEASE,
+                           reinterpret_cast<const char *>(&ev));
+        }
+        xcb_flush(conn);
+        return true;
+    }
+
+    // Serves the display until `w` is unmapped or `timeoutMs` passes.
+    bool waitUnmapped(xcb_window_t w, double timeoutMs)
+    {
+        const double deadline = nowMs() + timeoutMs;
+        while (!unmapped.contains(w) && nowMs() < deadline) {
+            if (!pump(10))
+                return false;
+        }
+        return unmapped.contains(w);
     }
 
     // Damage reports that reach the screen: count and pixels.
@@ -628,6 +703,15 @@ private:
             xcb_flush(conn);
             break;
         }
+        case XCB_CLIENT_MESSAGE: {
+            const auto *c = reinterpret_cast<const xcb_client_message_event_t *>(e);
+            if (c->type == atomChangeState && c->format == 32 && c->data.data32[0] == 3)
+                iconify(c->window);
+            break;
+        }
+        case XCB_UNMAP_NOTIFY:
+            unmapped.insert(reinterpret_cast<const xcb_unmap_notify_event_t *>(e)->window);
+            break;
         case XCB_MAP_NOTIFY: {
             const auto *m = reinterpret_cast<const xcb_map_notify_event_t *>(e);
             if (m->override_redirect || watchPid <= 0 || current.mappedAt >= 0)
@@ -658,6 +742,8 @@ private:
     xcb_extension_t damageExtension{"DAMAGE", 0};
     uint8_t damageEvent = 0;
     xcb_atom_t atomState = 0, atomMaxV = 0, atomMaxH = 0, atomFull = 0, atomPid = 0, atomName = 0;
+    xcb_atom_t atomProtocols = 0, atomDelete = 0, atomChangeState = 0, atomWmState = 0;
+    QSet<xcb_window_t> unmapped;
     pid_t watchPid = -1;
     Shown current;
     QRegion painted;

@@ -2,7 +2,10 @@
 
 #include <QColor>
 #include <QHash>
+#include <QImage>
 #include <QPixmap>
+#include <QPointer>
+#include <QVector>
 #include <QWidget>
 
 class QTimer;
@@ -34,11 +37,18 @@ public slots:
     void setBgColor(const QColor &bgColor);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
+    void askPaint();
+    void tick();
     void advancePulse();
     QPixmap frame();
+    QPixmap disc() const;
+    QImage backdrop();
+    void forgetBackdrop();
 
     int step = 10;
     int interval = 100;
@@ -46,10 +56,17 @@ private:
     QTimer *timer = nullptr;
     int offset = 0;
     bool rising = true;
-    // The pulse has only a handful of states: each is drawn once and then
-    // copied, since the lamp repaints ten times a second for its whole life.
+    // The pulse has only a handful of states, and the lamp repaints ten times
+    // a second for as long as it is shown: each state is composed once over
+    // what lies behind the lamp (see backdrop()) and then copied.
     QHash<int, QPixmap> frames;
     QSize framesSize;
     QColor framesColor;
     qreal framesRatio = 0;
+    QImage behind;
+    // The widgets whose painting shows behind the lamp; a repaint of theirs
+    // over the lamp's place means the backdrop may have changed.
+    QVector<QPointer<QWidget>> watched;
+    bool rendering = false;
+    bool paintAsked = false;
 };

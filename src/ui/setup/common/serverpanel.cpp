@@ -61,10 +61,11 @@ QTextCharFormat coloured(const QColor &color)
 }
 
 // The area above the console, holding the lamp. It paints every pixel of
-// itself (the window colour, then its style-sheet background), so the lamp's
-// ten repaints a second stop here instead of repainting the group box and the
-// window behind it. A style sheet that gives it a background turns the usual
-// automatic fill off, which is why this is not just setAutoFillBackground().
+// itself (the window colour, then its style-sheet background), so repaints
+// inside it, and the lamp's render of what lies behind it, stop here instead
+// of reaching the group box and the window behind it. A style sheet that
+// gives it a background turns the usual automatic fill off, which is why
+// this is not just setAutoFillBackground().
 class OpaqueArea : public QWidget
 {
 public:
