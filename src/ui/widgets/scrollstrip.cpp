@@ -23,7 +23,10 @@ ScrollStrip::ScrollStrip(QWidget *content, bool verticalScrolling, QWidget *pare
     const bool hidden = content->isHidden() && content->testAttribute(Qt::WA_WState_ExplicitShowHide);
     setWidget(content);
     content->setHidden(hidden);
-    setHidden(hidden);
+    // Only ever hide here: showing a strip that has no parent yet would put
+    // it on the screen as a window of its own for a moment.
+    if (hidden)
+        hide();
     content->installEventFilter(this);
 }
 
@@ -50,7 +53,10 @@ bool ScrollStrip::eventFilter(QObject *watched, QEvent *event)
     if (watched == widget()) {
         switch (event->type()) {
         case QEvent::ShowToParent:
-            show();
+            // Not before the strip is in its panel: without a parent it
+            // would flash up as a window of its own.
+            if (parentWidget())
+                show();
             break;
         case QEvent::HideToParent:
             hide();
