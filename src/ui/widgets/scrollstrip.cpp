@@ -13,6 +13,9 @@ ScrollStrip::ScrollStrip(QWidget *content, bool verticalScrolling, QWidget *pare
     , vertical(verticalScrolling)
 {
     setFrameShape(QFrame::NoFrame);
+    // Tab goes straight to the controls inside (the strip scrolls to the one
+    // that gets the focus), not to the strip first.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(verticalScrolling ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
