@@ -41,10 +41,7 @@ QString scriptPath(const TempAppDir &app, const QString &name)
 
 void writeScript(const TempAppDir &app, const QString &name, const QByteArray &content)
 {
-    QDir().mkpath(app.path() + QStringLiteral("/config/mysql"));
-    QFile file(scriptPath(app, name));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), qint64(content.size()));
+    QVERIFY(app.writeScript(name, content));
 }
 
 void writeScripts(const TempAppDir &app, const QByteArray &clean, const QByteArray &init,

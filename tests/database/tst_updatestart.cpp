@@ -27,7 +27,6 @@ private slots:
     void failedStepIsRunAgain();
 
 private:
-    void writeScript(const QString &name, const QByteArray &content);
     QStringList rows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
 
     std::unique_ptr<DbFixture> db;
@@ -41,9 +40,9 @@ void tst_UpdateStart::init()
         QFAIL(qPrintable(db->failure()));
     app.reset(new TestSupport::TempAppDir);
     app->writeIni(db->mysqlIni());
-    writeScript(QStringLiteral("clean.sql"), "DROP TABLE IF EXISTS probe;");
-    writeScript(QStringLiteral("init.sql"), "CREATE TABLE probe (step VARCHAR(20));\nINSERT INTO probe VALUES ('init');");
-    writeScript(QStringLiteral("update.sql"), "INSERT INTO probe VALUES ('update');");
+    QVERIFY(app->writeScript(QStringLiteral("clean.sql"), "DROP TABLE IF EXISTS probe;"));
+    QVERIFY(app->writeScript(QStringLiteral("init.sql"), "CREATE TABLE probe (step VARCHAR(20));\nINSERT INTO probe VALUES ('init');"));
+    QVERIFY(app->writeScript(QStringLiteral("update.sql"), "INSERT INTO probe VALUES ('update');"));
     app->initialize();
 }
 
@@ -51,14 +50,6 @@ void tst_UpdateStart::cleanup()
 {
     app.reset();
     db.reset();
-}
-
-void tst_UpdateStart::writeScript(const QString &name, const QByteArray &content)
-{
-    QDir().mkpath(app->path() + QStringLiteral("/config/mysql"));
-    QFile f(app->path() + QStringLiteral("/config/mysql/") + name);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
 }
 
 void tst_UpdateStart::stepsInOrder()
@@ -129,7 +120,7 @@ void tst_UpdateStart::failedStepIsRunAgain()
     QCOMPARE(sequence.step(), UpdateStart::Step::Init);
     QCOMPARE(progress.count(), 2);
 
-    writeScript(QStringLiteral("init.sql"), "CREATE TABLE probe (step VARCHAR(20));");
+    QVERIFY(app->writeScript(QStringLiteral("init.sql"), "CREATE TABLE probe (step VARCHAR(20));"));
     QVERIFY(sequence.begin());
     QTRY_VERIFY(!sequence.isRunning());
     QCOMPARE(failed.count(), 1);

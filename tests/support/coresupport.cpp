@@ -44,6 +44,13 @@ void TempAppDir::writeIni(const QByteArray &content)
         f.write(content);
 }
 
+bool TempAppDir::writeScript(const QString &name, const QByteArray &content) const
+{
+    QDir().mkpath(dir.path() + QStringLiteral("/config/mysql"));
+    QFile file(dir.path() + QStringLiteral("/config/mysql/") + name);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
 void TempAppDir::initialize()
 {
     SetupConfig::instance()->initialize(dir.path());

@@ -28,6 +28,8 @@ public:
     QString iniPath() const;
     // Writes ini text before initialising (for "file already exists" cases).
     void writeIni(const QByteArray &content);
+    // Writes config/mysql/<name>; false when it could not be written.
+    bool writeScript(const QString &name, const QByteArray &content) const;
     void initialize();
 
 private:

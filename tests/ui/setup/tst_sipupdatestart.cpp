@@ -78,7 +78,6 @@ private slots:
 
 private:
     void configure(int waitTicks, const QString &password = QString(), int readyPort = 0);
-    void writeScript(const QString &name, const QByteArray &content);
     QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
     QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
     ColorProgressBar *bar() const { return panel->findChild<ColorProgressBar *>(); }
@@ -107,9 +106,9 @@ void tst_SipUpdateStart::init()
     if (!db->isReady())
         QFAIL(qPrintable(db->failure()));
     appDir.reset(new TestSupport::TempAppDir);
-    writeScript(QStringLiteral("clean.sql"), kClean);
-    writeScript(QStringLiteral("init.sql"), kInit);
-    writeScript(QStringLiteral("update.sql"), kUpdate);
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
+    QVERIFY(appDir->writeScript(QStringLiteral("init.sql"), kInit));
+    QVERIFY(appDir->writeScript(QStringLiteral("update.sql"), kUpdate));
 }
 
 void tst_SipUpdateStart::cleanup()
@@ -117,14 +116,6 @@ void tst_SipUpdateStart::cleanup()
     panel.reset();
     appDir.reset();
     db.reset();
-}
-
-void tst_SipUpdateStart::writeScript(const QString &name, const QByteArray &content)
-{
-    QDir().mkpath(appDir->path() + QStringLiteral("/config/mysql"));
-    QFile f(appDir->path() + QStringLiteral("/config/mysql/") + name);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(content);
 }
 
 void tst_SipUpdateStart::configure(int waitTicks, const QString &password, int readyPort)
@@ -228,7 +219,7 @@ void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
     const QStringList connections = db->connectionIds(db->user());
     QCOMPARE(connections.size(), 1);
 
-    writeScript(QStringLiteral("clean.sql"), kClean);
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
     BarWatcher watcher(panel.get(), bar());
     updateButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
@@ -241,7 +232,7 @@ void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
 void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
 {
     // The clean script sleeps on the server until its connection is killed.
-    writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(120);");
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(120);"));
     configure(1);
     ModalBoxCloser closer;
     updateButton()->click();
@@ -258,7 +249,7 @@ void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
     QCOMPARE(qRound(bar()->getValue()), 25);
 
     // The next press resumes at the clean step, on a connection opened anew.
-    writeScript(QStringLiteral("clean.sql"), kClean);
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
     updateButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
     QCOMPARE(closer.count(), 1);
@@ -268,9 +259,9 @@ void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
 
 void tst_SipUpdateStart::failingStatementStopsSequence()
 {
-    writeScript(QStringLiteral("init.sql"),
+    QVERIFY(appDir->writeScript(QStringLiteral("init.sql"),
                 "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO no_such_table VALUES (1);\n"
-                "INSERT INTO probe VALUES ('after');");
+                "INSERT INTO probe VALUES ('after');"));
     configure(1);
     ModalBoxCloser closer;
     updateButton()->click();
@@ -319,7 +310,7 @@ void tst_SipUpdateStart::refusedWhileServerRuns()
 
 void tst_SipUpdateStart::destroyedDuringRunningTask()
 {
-    writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(1);");
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(1);"));
     configure(1);
     updateButton()->click();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 25, 10000);
@@ -330,10 +321,10 @@ void tst_SipUpdateStart::destroyedDuringRunningTask()
 
 void tst_SipUpdateStart::secondPressWhileRunningDoesNothing()
 {
-    writeScript(QStringLiteral("clean.sql"), "CREATE TABLE IF NOT EXISTS runs (step VARCHAR(20) NOT NULL);\n"
-                                             "INSERT INTO runs VALUES ('clean');");
-    writeScript(QStringLiteral("init.sql"), "INSERT INTO runs VALUES ('init');");
-    writeScript(QStringLiteral("update.sql"), "INSERT INTO runs VALUES ('update');");
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), "CREATE TABLE IF NOT EXISTS runs (step VARCHAR(20) NOT NULL);\n"
+                                             "INSERT INTO runs VALUES ('clean');"));
+    QVERIFY(appDir->writeScript(QStringLiteral("init.sql"), "INSERT INTO runs VALUES ('init');"));
+    QVERIFY(appDir->writeScript(QStringLiteral("update.sql"), "INSERT INTO runs VALUES ('update');"));
     configure(1);
     ModalBoxCloser closer;
     updateButton()->click();
