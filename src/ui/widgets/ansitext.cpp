@@ -130,7 +130,7 @@ QString parse(const QString &in, QVector<Run> *runs)
         if (next == current)
             return;
         if (out.size() > runStart)
-            found.append(Run{runStart, out.size() - runStart, current.color, current.bold});
+            found.append(Run{runStart, int(out.size()) - runStart, current.color, current.bold});
         runStart = out.size();
         current = next;
     };
@@ -154,7 +154,7 @@ QString parse(const QString &in, QVector<Run> *runs)
         }
     }
     if (out.size() > runStart || found.isEmpty())
-        found.append(Run{runStart, out.size() - runStart, current.color, current.bold});
+        found.append(Run{runStart, int(out.size()) - runStart, current.color, current.bold});
     if (runs)
         *runs = found;
     return out;

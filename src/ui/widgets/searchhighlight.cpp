@@ -40,7 +40,7 @@ QVector<QTextLayout::FormatRange> SearchHighLight::highlightBlock(const QString 
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
         if (match.capturedLength() > 0)
-            ranges.append({match.capturedStart(), match.capturedLength(), format});
+            ranges.append({int(match.capturedStart()), int(match.capturedLength()), format});
     }
     return ranges;
 }
