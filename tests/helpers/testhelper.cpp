@@ -16,9 +16,9 @@
 //   forever      sleep until killed; on SIGTERM exit 0 after "bye\n"
 //   onterm PATH  from now on a SIGTERM that "forever" hears first creates PATH
 //   ignoreterm   ignore SIGTERM (so "forever" runs until killed)
-//   background   fork: the parent exits 0 at once, the child goes on with the
-//                remaining commands in the same process group (a start
-//                script's "server &")
+//   background   fork: the parent prints "background=<child pid>\n" and exits
+//                0, the child goes on with the remaining commands in the same
+//                process group (a start script's "server &")
 // Without arguments it prints "noargs\n".
 #include <chrono>
 #include <csignal>
@@ -203,8 +203,12 @@ int main(int argc, char **argv)
             std::signal(SIGTERM, SIG_IGN);
         } else if (cmd == "background") {
 #if !defined(_WIN32)
-            if (fork() > 0)
+            // The parent names its child before it exits: what the child
+            // writes after the parent is gone may never be read.
+            if (const pid_t child = fork(); child > 0) {
+                writeAll(stdout, "background=" + std::to_string(child) + "\n");
                 return 0;
+            }
 #endif
         }
     }
