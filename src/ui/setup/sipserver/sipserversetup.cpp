@@ -41,7 +41,12 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     progressBar->setLauncherLook();
     progressBar->setTextPosition(0);
     progressBar->setValue(0);
-    progressBar->setFixedSize(300, 30);
+    // 300 x 30 where there is room; narrower in a narrow panel, so that the
+    // buttons beside it stay in view instead of scrolling off.
+    progressBar->setFixedHeight(30);
+    progressBar->setMinimumWidth(100);
+    progressBar->setMaximumWidth(300);
+    progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     progressBar->setRange(0, 100);
     progressBar->hide();
     // Status row: lamp, text, progress bar, stretch, buttons.
