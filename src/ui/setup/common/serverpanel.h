@@ -130,6 +130,9 @@ protected:
     QColor startedColor;
     QColor stoppedColor;
 
+    // A chunk of a process's output as the console shows it.
+    QString decode(const QByteArray &bytes, Decoding decoding) const;
+
 private:
     void countRecord();
     // Into the console and, without colours, into the panel's log file.
@@ -137,7 +140,6 @@ private:
     void emitAnsiLine(const QString &text, const QTextCharFormat &format);
     void appendBanner(const QString &text, const QColor &color);
     void appendSeparator();
-    QString decode(const QByteArray &bytes, Decoding decoding) const;
     void openFolderOf(const QString &path);
 
     Texts texts;

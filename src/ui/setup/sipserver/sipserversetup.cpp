@@ -167,7 +167,7 @@ void SipServerSetup::readStandardOutput1()
 {
     const QByteArray bytes = process->readAllStandardOutput();
     if (sequence->step() == UpdateStart::Step::Wait)
-        sequence->serverOutput(QString::fromLocal8Bit(bytes));
+        sequence->serverOutput(decode(bytes, Decoding::SystemCodec));
     appendOutputRecord(bytes, Decoding::SystemCodec);
 }
 
