@@ -236,8 +236,9 @@ Figures full(const QString &mode, qint64 chars)
         runPane({QStringLiteral("flood"), QString::number(chars)}, *pane);
         window = view = pane.get();
     } else {
-        // Twice the bound: the console is then as full as it gets.
-        run.reset(new ConsoleRun(QStringLiteral("flood %1").arg(2 * CTextBrowser::DefaultMaximumCharacters)));
+        // Ten times the bound: the console is as full as it gets and has
+        // dropped old text many times over, as after a long day of logging.
+        run.reset(new ConsoleRun(QStringLiteral("flood %1").arg(10 * CTextBrowser::DefaultMaximumCharacters)));
         before = settledRss();
         run->start();
         run->waitFor(endBanner);

@@ -21,6 +21,16 @@ constexpr int FrameMs = 16;
 // the event loop's (reading pipes, painting, the operator's clicks).
 constexpr qint64 InsertBudgetMs = 10;
 constexpr int InsertPiece = 8192;
+// Most inserted in one frame: a document compacts its text buffer only after
+// an edit, so one edit must not be able to outgrow the room the buffer has
+// left (see DefaultMaximumCharacters).
+constexpr int FrameCharacters = 128 * 1024;
+// The oldest text goes a 32nd of the bound at a time: trims stay rare and
+// short, and the document's tables, sized by the fullest moment, stay close
+// to what it holds.
+constexpr int TrimParts = 32;
+// A burst queued this much; once shown, its freed memory is handed back.
+constexpr qint64 ReleaseAfterCharacters = 256 * 1024;
 // A line is broken after this many characters: laying out one endless line
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
@@ -63,6 +73,7 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     // text ever shown, and it stops the document from reclaiming the space
     // of trimmed lines.
     setUndoRedoEnabled(false);
+    keepLargeBlocksSeparate();
     frameTimer.setSingleShot(true);
     frameTimer.setInterval(FrameMs);
     // Live tail through every change of the view's height or of the text's
@@ -78,8 +89,12 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     QObject::connect(&frameTimer, &QTimer::timeout, this, [this] {
         insertQueued(InsertBudgetMs);
         // Behind a flood: go on at the next turn of the event loop.
-        if (!queue.empty())
+        if (!queue.empty()) {
             frameTimer.start(0);
+        } else if (queuePeak > ReleaseAfterCharacters) {
+            queuePeak = 0;
+            releaseFreedMemory();
+        }
     });
 }
 
@@ -92,12 +107,13 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
     lineColumn = breakLongLines(text, lineColumn);
     queuedChars += text.size() + (newParagraph ? 1 : 0);
     queue.push_back(Span{std::move(text), format, newParagraph});
+    queuePeak = qMax(queuePeak, queuedChars);
 
     // More queued than the console keeps after a trim: the oldest queued
     // text would be trimmed as soon as it was shown. Skip it now and say so
     // there; what is left, and the note, fit below the bound.
     bool skipped = false;
-    const qint64 queueCap = qint64(maxChars) / 16 * 15 - 64;
+    const qint64 queueCap = qint64(maxChars) / TrimParts * (TrimParts - 1) - 64;
     while (queuedChars > queueCap) {
         Span &front = queue.front();
         const qint64 excess = queuedChars - queueCap;
@@ -183,6 +199,7 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
     const bool tail = bar->value() >= bar->maximum();
     QElapsedTimer clock;
     clock.start();
+    qint64 inserted = 0;
 
     QTextDocument *doc = document();
     QTextCursor cursor(doc);
@@ -211,12 +228,14 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
             cursor.insertText(span.text.left(InsertPiece), span.format);
             span.text.remove(0, InsertPiece);
             queuedChars -= InsertPiece;
+            inserted += InsertPiece;
         } else {
             cursor.insertText(span.text, span.format);
             queuedChars -= span.text.size();
+            inserted += span.text.size();
             queue.pop_front();
         }
-        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+        if (budgetMs >= 0 && (clock.elapsed() >= budgetMs || inserted >= FrameCharacters))
             break;
     }
     cursor.endEditBlock();
@@ -231,9 +250,7 @@ void CTextBrowser::trim(bool tail)
     const int chars = doc->characterCount();
     if (chars <= maxChars)
         return;
-    // A sixteenth below the bound: trimming then happens once per sixteenth
-    // of the bound rather than on every frame, and one trim stays short.
-    const int cutAt = chars - maxChars / 16 * 15;
+    const int cutAt = chars - maxChars / TrimParts * (TrimParts - 1);
     QTextBlock keep = doc->findBlock(cutAt);
     int cutPos = keep.position();
     if (cutPos < cutAt) {

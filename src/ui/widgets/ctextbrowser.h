@@ -26,7 +26,13 @@ class CTextBrowser : public QPlainTextEdit
     Q_DISABLE_COPY(CTextBrowser)
 
 public:
-    static constexpr int DefaultMaximumCharacters = 4 * 1024 * 1024;
+    // A document keeps its text in one buffer that grows by doubling and
+    // reclaims the space of dropped lines only once that buffer is 90 %
+    // full. Text plus what trimming leaves behind therefore stays within an
+    // 8 MiB buffer only while the text stays well under 90 % of its 4 Mi
+    // characters; at 4 Mi the buffer doubles and the console costs half as
+    // much again per character.
+    static constexpr int DefaultMaximumCharacters = 3 * 1024 * 1024;
 
     explicit CTextBrowser(QWidget *parent = nullptr);
     ~CTextBrowser() override;
@@ -74,6 +80,7 @@ private:
     std::deque<Span> queue;
     qint64 queuedChars = 0;
     qint64 skippedChars = 0;
+    qint64 queuePeak = 0;   // most queued since memory was last handed back
     int lineColumn = 0;   // characters since the last line break, queued text included
     int maxChars = DefaultMaximumCharacters;
     QTimer frameTimer;
