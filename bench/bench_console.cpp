@@ -242,6 +242,11 @@ Figures full(const QString &mode, qint64 chars)
         before = settledRss();
         run->start();
         run->waitFor(endBanner);
+        // Memory freed by the flood is handed back within a second of the
+        // console catching up; measure the console as it is then.
+        QEventLoop settle;
+        QTimer::singleShot(1500, &settle, &QEventLoop::quit);
+        settle.exec();
         window = run->panel.get();
         view = run->console;
     }

@@ -31,6 +31,10 @@ constexpr int FrameCharacters = 128 * 1024;
 constexpr int TrimParts = 32;
 // A burst queued this much; once shown, its freed memory is handed back.
 constexpr qint64 ReleaseAfterCharacters = 256 * 1024;
+// Handing memory back walks the whole heap, and what it hands back costs
+// page faults when used again: not while output keeps coming, and not more
+// often than this.
+constexpr int ReleaseIntervalMs = 1000;
 // A line is broken after this many characters: laying out one endless line
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
@@ -73,8 +77,10 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     // text ever shown, and it stops the document from reclaiming the space
     // of trimmed lines.
     setUndoRedoEnabled(false);
-    keepLargeBlocksSeparate();
     frameTimer.setSingleShot(true);
+    releaseTimer.setSingleShot(true);
+    QObject::connect(&releaseTimer, &QTimer::timeout, this, &CTextBrowser::releaseWhenIdle);
+    sinceRelease.start();
     frameTimer.setInterval(FrameMs);
     // Live tail through every change of the view's height or of the text's
     // layout (a new font, the search bar shown, a resize), not only inserts:
@@ -88,13 +94,12 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     });
     QObject::connect(&frameTimer, &QTimer::timeout, this, [this] {
         insertQueued(InsertBudgetMs);
-        // Behind a flood: go on at the next turn of the event loop.
-        if (!queue.empty()) {
+        // Behind a flood, or a trim still to do: go on at the next turn of
+        // the event loop.
+        if (!queue.empty() || document()->characterCount() > maxChars)
             frameTimer.start(0);
-        } else if (queuePeak > ReleaseAfterCharacters) {
-            queuePeak = 0;
-            releaseFreedMemory();
-        }
+        else
+            releaseWhenIdle();
     });
 }
 
@@ -107,7 +112,8 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
     lineColumn = breakLongLines(text, lineColumn);
     queuedChars += text.size() + (newParagraph ? 1 : 0);
     queue.push_back(Span{std::move(text), format, newParagraph});
-    queuePeak = qMax(queuePeak, queuedChars);
+    if (queuedChars > ReleaseAfterCharacters)
+        owesRelease = true;
 
     // More queued than the console keeps after a trim: the oldest queued
     // text would be trimmed as soon as it was shown. Skip it now and say so
@@ -175,6 +181,8 @@ void CTextBrowser::clear()
     lineColumn = 0;
     frameTimer.stop();
     QPlainTextEdit::clear();
+    owesRelease = true;
+    releaseWhenIdle();
 }
 
 void CTextBrowser::flush()
@@ -191,7 +199,7 @@ void CTextBrowser::setMaximumCharacters(int chars)
 
 void CTextBrowser::insertQueued(qint64 budgetMs)
 {
-    if (queue.empty() && skippedChars == 0)
+    if (queue.empty() && skippedChars == 0 && document()->characterCount() <= maxChars)
         return;
     QScrollBar *bar = verticalScrollBar();
     // Live tail: a console that shows its newest line keeps doing so; one
@@ -200,6 +208,10 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
     QElapsedTimer clock;
     clock.start();
     qint64 inserted = 0;
+    // The trim a frame owes comes first and counts against its budget: now
+    // and then dropping old text has the document copy all it keeps into a
+    // new buffer, and that must not come on top of a full frame of inserts.
+    trim(tail);
 
     QTextDocument *doc = document();
     QTextCursor cursor(doc);
@@ -239,7 +251,8 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
             break;
     }
     cursor.endEditBlock();
-    trim(tail);
+    if (budgetMs < 0)
+        trim(tail);
     if (tail)
         bar->setValue(bar->maximum());
 }
@@ -264,9 +277,24 @@ void CTextBrowser::trim(bool tail)
     QTextCursor cursor(doc);
     cursor.setPosition(cutPos, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
-    releaseFreedMemory();
+    owesRelease = true;
     if (!tail)
         bar->setValue(qMax(0, top - removedLines));
+}
+
+void CTextBrowser::releaseWhenIdle()
+{
+    if (!owesRelease || !queue.empty())
+        return;
+    const qint64 wait = ReleaseIntervalMs - sinceRelease.elapsed();
+    if (wait > 0) {
+        if (!releaseTimer.isActive())
+            releaseTimer.start(int(wait));
+        return;
+    }
+    owesRelease = false;
+    sinceRelease.restart();
+    releaseFreedMemory();
 }
 
 void CTextBrowser::setHighlighter(SearchHighLight *highlighter)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTextCharFormat>
 #include <QTimer>
@@ -28,11 +29,11 @@ class CTextBrowser : public QPlainTextEdit
 public:
     // A document keeps its text in one buffer that grows by doubling and
     // reclaims the space of dropped lines only once that buffer is 90 %
-    // full. Text plus what trimming leaves behind therefore stays within an
-    // 8 MiB buffer only while the text stays well under 90 % of its 4 Mi
-    // characters; at 4 Mi the buffer doubles and the console costs half as
-    // much again per character.
-    static constexpr int DefaultMaximumCharacters = 3 * 1024 * 1024;
+    // full. Text plus what trimming leaves behind stays within an 8 MiB
+    // buffer (4 Mi characters) only while the text, with a frame's worth of
+    // new output, stays below those 90 %; at a bound of 4 Mi the buffer
+    // doubles and the console costs a third more per character held.
+    static constexpr int DefaultMaximumCharacters = 3584 * 1024;
 
     explicit CTextBrowser(QWidget *parent = nullptr);
     ~CTextBrowser() override;
@@ -76,14 +77,17 @@ private:
     void insertQueued(qint64 budgetMs);
     void trim(bool tail);
     void updateMarks();
+    void releaseWhenIdle();
 
     std::deque<Span> queue;
     qint64 queuedChars = 0;
     qint64 skippedChars = 0;
-    qint64 queuePeak = 0;   // most queued since memory was last handed back
+    bool owesRelease = false;   // memory freed since it was last handed back
     int lineColumn = 0;   // characters since the last line break, queued text included
     int maxChars = DefaultMaximumCharacters;
     QTimer frameTimer;
+    QTimer releaseTimer;
+    QElapsedTimer sinceRelease;
     QPointer<SearchHighLight> marker;
     bool followTail = true;   // the view shows the newest line
 };

@@ -1,12 +1,21 @@
 #include "testsupport.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
+#include "ui/widgets/freedmemory.h"
 #include "ui/widgets/searchhighlight.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
+
+#include <memory>
+#include <vector>
+#if defined(Q_OS_LINUX)
+#include <cstring>
+#include <unistd.h>
+#endif
 
 // The console's bound, its frames and what it does when it falls behind.
 class tst_Console : public QObject
@@ -20,6 +29,7 @@ private slots:
     void longLinesAreBroken();
     void liveTail();
     void searchOnTrimmedConsole();
+    void freedMemoryGoesBack();
 };
 
 namespace {
@@ -165,6 +175,34 @@ void tst_Console::searchOnTrimmedConsole()
     QCOMPARE(console.textCursor().selectedText(), line(199));
     ConsoleSearch::searchNext(&console, line(1), true);   // trimmed: not found
     QVERIFY(!console.textCursor().hasSelection());
+}
+
+// What a trim or a burst frees leaves the process, also from the middle of
+// the heap, where the C library would otherwise keep it.
+void tst_Console::freedMemoryGoesBack()
+{
+#if !defined(Q_OS_LINUX)
+    QSKIP("reads the resident size from /proc");
+#else
+    auto resident = [] {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly))
+            return qint64(-1);
+        return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+    };
+    const int blockSize = 32 * 1024;   // heap blocks, like queued output
+    std::vector<std::unique_ptr<char[]>> blocks;
+    for (int i = 0; i < 1024; ++i) {
+        blocks.emplace_back(new char[blockSize]);
+        std::memset(blocks.back().get(), 1, blockSize);
+    }
+    const qint64 held = resident();
+    // The newest block stays, so the heap's end cannot shrink by itself.
+    for (size_t i = 0; i + 1 < blocks.size(); ++i)
+        blocks[i].reset();
+    releaseFreedMemory();
+    QVERIFY2(resident() < held - 16 * 1024 * 1024, qPrintable(QStringLiteral("%1 -> %2").arg(held).arg(resident())));
+#endif
 }
 
 QTEST_MAIN(tst_Console)
