@@ -27,13 +27,13 @@ class CTextBrowser : public QPlainTextEdit
     Q_DISABLE_COPY(CTextBrowser)
 
 public:
-    // A document keeps its text in one buffer that grows by doubling and
-    // reclaims the space of dropped lines only once that buffer is 90 %
-    // full. Text plus what trimming leaves behind stays within an 8 MiB
-    // buffer (4 Mi characters) only while the text, with a frame's worth of
-    // new output, stays below those 90 %; at a bound of 4 Mi the buffer
-    // doubles and the console costs a third more per character held.
-    static constexpr int DefaultMaximumCharacters = 3584 * 1024;
+    // A document keeps its text in one buffer that grows by doubling, and
+    // reclaims the space of dropped lines only after an edit that finds the
+    // buffer 90 % full. The bound plus one frame of new output plus what may
+    // still wait to be reclaimed stays within the 4 Mi characters of an
+    // 8 MiB buffer; at a bound of 4 Mi the buffer doubles, and the console
+    // costs a third more per character held.
+    static constexpr int DefaultMaximumCharacters = 3840 * 1024;
 
     explicit CTextBrowser(QWidget *parent = nullptr);
     ~CTextBrowser() override;
