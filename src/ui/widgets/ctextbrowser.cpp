@@ -31,10 +31,10 @@ constexpr int FrameCharacters = 128 * 1024;
 constexpr int TrimParts = 32;
 // A burst queued this much; once shown, its freed memory is handed back.
 constexpr qint64 ReleaseAfterCharacters = 256 * 1024;
-// Handing memory back walks the whole heap, and what it hands back costs
-// page faults when used again: not while output keeps coming, and not more
-// often than this.
-constexpr int ReleaseIntervalMs = 1000;
+// Handing memory back walks the whole heap, and what it hands back faults
+// in again page by page when used (the document's next copy of its text
+// would, every time): only once output has paused this long.
+constexpr int ReleaseAfterPauseMs = 1000;
 // A line is broken after this many characters: laying out one endless line
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
@@ -80,7 +80,7 @@ CTextBrowser::CTextBrowser(QWidget *parent)
     frameTimer.setSingleShot(true);
     releaseTimer.setSingleShot(true);
     QObject::connect(&releaseTimer, &QTimer::timeout, this, &CTextBrowser::releaseWhenIdle);
-    sinceRelease.start();
+    sinceOutput.start();
     frameTimer.setInterval(FrameMs);
     // Live tail through every change of the view's height or of the text's
     // layout (a new font, the search bar shown, a resize), not only inserts:
@@ -112,6 +112,7 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
     lineColumn = breakLongLines(text, lineColumn);
     queuedChars += text.size() + (newParagraph ? 1 : 0);
     queue.push_back(Span{std::move(text), format, newParagraph});
+    sinceOutput.restart();
     if (queuedChars > ReleaseAfterCharacters)
         owesRelease = true;
 
@@ -286,14 +287,13 @@ void CTextBrowser::releaseWhenIdle()
 {
     if (!owesRelease || !queue.empty())
         return;
-    const qint64 wait = ReleaseIntervalMs - sinceRelease.elapsed();
+    const qint64 wait = ReleaseAfterPauseMs - sinceOutput.elapsed();
     if (wait > 0) {
         if (!releaseTimer.isActive())
             releaseTimer.start(int(wait));
         return;
     }
     owesRelease = false;
-    sinceRelease.restart();
     releaseFreedMemory();
 }
 

@@ -87,7 +87,7 @@ private:
     int maxChars = DefaultMaximumCharacters;
     QTimer frameTimer;
     QTimer releaseTimer;
-    QElapsedTimer sinceRelease;
+    QElapsedTimer sinceOutput;
     QPointer<SearchHighLight> marker;
     bool followTail = true;   // the view shows the newest line
 };
