@@ -96,7 +96,7 @@ CTextBrowser::CTextBrowser(QWidget *parent)
         insertQueued(InsertBudgetMs);
         // Behind a flood, or a trim still to do: go on at the next turn of
         // the event loop.
-        if (!queue.empty() || document()->characterCount() > maxChars)
+        if (!queue.empty() || overBound())
             frameTimer.start(0);
         else
             releaseWhenIdle();
@@ -196,11 +196,12 @@ void CTextBrowser::setMaximumCharacters(int chars)
 {
     maxChars = qMax(1024, chars);
     trim(verticalScrollBar()->value() >= verticalScrollBar()->maximum());
+    releaseWhenIdle();
 }
 
 void CTextBrowser::insertQueued(qint64 budgetMs)
 {
-    if (queue.empty() && skippedChars == 0 && document()->characterCount() <= maxChars)
+    if (queue.empty() && skippedChars == 0 && !overBound())
         return;
     QScrollBar *bar = verticalScrollBar();
     // Live tail: a console that shows its newest line keeps doing so; one
@@ -260,10 +261,10 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
 
 void CTextBrowser::trim(bool tail)
 {
+    if (!overBound())
+        return;
     QTextDocument *doc = document();
     const int chars = doc->characterCount();
-    if (chars <= maxChars)
-        return;
     const int cutAt = chars - maxChars / TrimParts * (TrimParts - 1);
     QTextBlock keep = doc->findBlock(cutAt);
     int cutPos = keep.position();

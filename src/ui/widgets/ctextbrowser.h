@@ -78,6 +78,7 @@ private:
     void trim(bool tail);
     void updateMarks();
     void releaseWhenIdle();
+    bool overBound() const { return document()->characterCount() > maxChars; }
 
     std::deque<Span> queue;
     qint64 queuedChars = 0;
