@@ -3,8 +3,10 @@
 // Shared pieces of the demo stand-in servers (standin_mediaserver.cpp,
 // standin_sipserver.cpp). The stand-ins are small programs of ours that only
 // imitate how the platform's real servers behave under the launcher: start-up
-// lines, periodic status lines, occasional warnings, a clean exit on SIGTERM.
-// They serve nothing. Plain C++17 and POSIX.
+// lines, periodic status lines, occasional warnings, a clean exit when asked
+// to stop (SIGTERM on POSIX, Ctrl+Break on Windows). They serve nothing.
+// Plain C++17 on POSIX and on Windows (Win32, Winsock 2); what differs
+// between the two stays in this file.
 
 #include <cerrno>
 #include <csignal>
@@ -17,6 +19,19 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <atomic>
+#else
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -24,8 +39,204 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
+
+// libstdc++ selects MinGW's C99 printf family, whose format checks are
+// gnu_printf's (%zu and the like), not those of the Microsoft runtime.
+#ifdef __MINGW_PRINTF_FORMAT
+#define STANDIN_PRINTF_FORMAT __MINGW_PRINTF_FORMAT
+#else
+#define STANDIN_PRINTF_FORMAT printf
+#endif
 
 namespace standin {
+
+// ---------------------------------------------------------------------------
+// The platform layer: stopping, standard streams, time, sockets.
+
+#ifdef _WIN32
+
+using Socket = SOCKET;
+const Socket kNoSocket = INVALID_SOCKET;
+const char *const kLineEnd = "\r\n"; // as console programs write through text mode
+const char *const kStopHow = "Ctrl+Break or Ctrl+C";
+
+// The console control event plus one (0: none). Set on the thread the system
+// starts for the event; the main loops poll it.
+static std::atomic<int> g_stopSignal{0};
+
+extern "C" BOOL WINAPI standinOnConsoleEvent(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        g_stopSignal = static_cast<int>(event) + 1;
+        // The system ends the program once a close event returns: the main
+        // loop, which looks every 100 ms, says goodbye and exits before that.
+        if (event == CTRL_CLOSE_EVENT)
+            ::Sleep(2000);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// Ctrl+Break (what the launcher sends to a server's own process group), Ctrl+C
+// and closing the console end the program cleanly. A program started in a new
+// process group has Ctrl+C switched off; a stand-in run by hand wants it.
+inline void installSignalHandlers()
+{
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    ::SetConsoleCtrlHandler(standinOnConsoleEvent, TRUE);
+}
+
+inline bool stopRequested()
+{
+    return g_stopSignal != 0;
+}
+
+inline const char *stopSignalName()
+{
+    switch (g_stopSignal - 1) {
+    case CTRL_C_EVENT: return "Ctrl+C";
+    case CTRL_BREAK_EVENT: return "Ctrl+Break";
+    case CTRL_CLOSE_EVENT: return "console close";
+    default: return "signal";
+    }
+}
+
+// One WriteFile per line, so that the launcher receives each line as one
+// chunk, promptly: no CRT buffering, no text-mode translation.
+inline void writeStd(bool toStderr, const std::string &text)
+{
+    const HANDLE handle = ::GetStdHandle(toStderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return;
+    const char *data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        DWORD n = 0;
+        if (!::WriteFile(handle, data, static_cast<DWORD>(left), &n, nullptr) || n == 0)
+            return; // console gone: keep running silently, as servers do
+        data += n;
+        left -= n;
+    }
+}
+
+inline std::string timestamp()
+{
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    return buffer;
+}
+
+inline void sleepSlice(int ms)
+{
+    ::Sleep(static_cast<DWORD>(ms));
+}
+
+inline int processId()
+{
+    return static_cast<int>(::GetCurrentProcessId());
+}
+
+// In the ANSI code page, which the launcher decodes a Windows server's
+// output with.
+inline std::string currentDirectory()
+{
+    char buffer[MAX_PATH];
+    const DWORD n = ::GetCurrentDirectoryA(sizeof buffer, buffer);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string("?");
+}
+
+// MinGW's abort() (msvcrt) exits with code 3, which QProcess on Windows takes
+// for a normal end. A crashed program ends with an exception status: the one
+// abort() of the current runtime (UCRT) ends with, a fail-fast.
+[[noreturn]] inline void crash()
+{
+    ::TerminateProcess(::GetCurrentProcess(), 0xC0000409); // STATUS_STACK_BUFFER_OVERRUN
+    std::abort();
+}
+
+// Winsock is unusable before this.
+inline bool initSockets()
+{
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+inline Socket openTcpSocket()
+{
+    const Socket fd = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long nonBlocking = 1;
+    if (fd != kNoSocket)
+        ::ioctlsocket(fd, FIONBIO, &nonBlocking);
+    return fd;
+}
+
+inline void closeSocket(Socket fd)
+{
+    ::closesocket(fd);
+}
+
+inline int lastSocketError()
+{
+    return ::WSAGetLastError();
+}
+
+inline bool connectPending(int error)
+{
+    return error == WSAEWOULDBLOCK;
+}
+
+inline std::string socketErrorText(int error)
+{
+    char buffer[256];
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
+    while (n > 0 && (buffer[n - 1] == '\n' || buffer[n - 1] == '\r' || buffer[n - 1] == ' ' || buffer[n - 1] == '.'))
+        --n;
+    return n > 0 ? std::string(buffer, n) : "Winsock error " + std::to_string(error);
+}
+
+// Waits until fd can be written (a connect ended, also when it failed) or
+// read: > 0 ready, 0 timed out. select(), since WSAPoll misses failed
+// connects on older Windows.
+inline int waitSocket(Socket fd, bool forWrite, int timeoutMs)
+{
+    fd_set ready;
+    fd_set failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(fd, &ready);
+    FD_SET(fd, &failed);
+    timeval limit = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    return ::select(0, forWrite ? nullptr : &ready, forWrite ? &ready : nullptr, &failed, &limit);
+}
+
+inline void sendAll(Socket fd, const std::string &text)
+{
+    const char *data = text.data();
+    int left = static_cast<int>(text.size());
+    while (left > 0) {
+        const int n = ::send(fd, data, left, 0);
+        if (n <= 0)
+            return;
+        data += n;
+        left -= n;
+    }
+}
+
+#else
+
+using Socket = int;
+const Socket kNoSocket = -1;
+const char *const kLineEnd = "\n";
+const char *const kStopHow = "SIGTERM or SIGINT";
 
 // Set by the signal handler; the main loops poll it.
 static volatile std::sig_atomic_t g_stopSignal = 0;
@@ -81,6 +292,11 @@ inline void writeAll(int fd, const std::string &text)
     }
 }
 
+inline void writeStd(bool toStderr, const std::string &text)
+{
+    writeAll(toStderr ? STDERR_FILENO : STDOUT_FILENO, text);
+}
+
 inline std::string timestamp()
 {
     struct timeval now;
@@ -93,10 +309,76 @@ inline std::string timestamp()
     return buffer;
 }
 
+inline void sleepSlice(int ms)
+{
+    struct timespec ts = {0, static_cast<long>(ms) * 1000000L};
+    nanosleep(&ts, nullptr);
+}
+
+inline int processId()
+{
+    return static_cast<int>(::getpid());
+}
+
+inline std::string currentDirectory()
+{
+    char cwd[512];
+    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string("?");
+}
+
+[[noreturn]] inline void crash()
+{
+    std::abort();
+}
+
+inline bool initSockets()
+{
+    return true;
+}
+
+inline Socket openTcpSocket()
+{
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+}
+
+inline void closeSocket(Socket fd)
+{
+    ::close(fd);
+}
+
+inline int lastSocketError()
+{
+    return errno;
+}
+
+inline bool connectPending(int error)
+{
+    return error == EINPROGRESS;
+}
+
+inline std::string socketErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+// > 0 ready, 0 timed out.
+inline int waitSocket(Socket fd, bool forWrite, int timeoutMs)
+{
+    struct pollfd p = {fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
+    return ::poll(&p, 1, timeoutMs);
+}
+
+inline void sendAll(Socket fd, const std::string &text)
+{
+    writeAll(fd, text);
+}
+
+#endif
+
 // level: 'I' info and 'D' debug go to stdout, 'W' warning and 'E' error to
 // stderr, each as one "<time> <level> [<module>] <text>" line.
 inline void logLine(char level, const char *module, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
+    __attribute__((format(STANDIN_PRINTF_FORMAT, 3, 4)));
 
 inline void logLine(char level, const char *module, const char *format, ...)
 {
@@ -112,8 +394,8 @@ inline void logLine(char level, const char *module, const char *format, ...)
     line += module;
     line += "] ";
     line += message;
-    line += '\n';
-    writeAll(level == 'W' || level == 'E' ? STDERR_FILENO : STDOUT_FILENO, line);
+    line += kLineEnd;
+    writeStd(level == 'W' || level == 'E', line);
 }
 
 // Sleeps up to ms milliseconds; returns early (false) when a stop signal came.
@@ -121,8 +403,7 @@ inline bool sleepMs(int ms)
 {
     while (ms > 0 && !stopRequested()) {
         const int slice = ms < 100 ? ms : 100;
-        struct timespec ts = {0, static_cast<long>(slice) * 1000000L};
-        nanosleep(&ts, nullptr);
+        sleepSlice(slice);
         ms -= slice;
     }
     return !stopRequested();
@@ -221,12 +502,9 @@ struct Options
 inline void announceStart(const char *title, const char *version, const char *standInNote,
                           const Options &options, const std::vector<std::string> &known)
 {
-    char cwd[512] = "?";
-    if (!::getcwd(cwd, sizeof cwd))
-        std::strcpy(cwd, "?");
-    logLine('I', "main", "%s (demo stand-in) %s starting, pid %d", title, version, static_cast<int>(::getpid()));
+    logLine('I', "main", "%s (demo stand-in) %s starting, pid %d", title, version, processId());
     logLine('I', "main", "stand-in: %s; the real server is set in config/SetupConfig.ini", standInNote);
-    logLine('I', "main", "working directory %s", cwd);
+    logLine('I', "main", "working directory %s", currentDirectory().c_str());
     for (const auto &unknown : options.unknown)
         logLine('W', "main", "ignoring unknown argument \"%s\"", unknown.c_str());
     for (const auto &value : options.values) {
@@ -262,13 +540,13 @@ inline bool parseEndpoint(const std::string &text, Endpoint &out)
     return true;
 }
 
-// Connects with a time limit; returns the socket or -1 with the reason.
-inline int connectWithTimeout(const Endpoint &endpoint, int timeoutMs, std::string &error)
+// Connects with a time limit; returns the socket or kNoSocket with the reason.
+inline Socket connectWithTimeout(const Endpoint &endpoint, int timeoutMs, std::string &error)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return -1;
+    const Socket fd = openTcpSocket();
+    if (fd == kNoSocket) {
+        error = socketErrorText(lastSocketError());
+        return kNoSocket;
     }
     struct sockaddr_in address;
     std::memset(&address, 0, sizeof address);
@@ -276,37 +554,36 @@ inline int connectWithTimeout(const Endpoint &endpoint, int timeoutMs, std::stri
     address.sin_port = htons(static_cast<std::uint16_t>(endpoint.port));
     inet_pton(AF_INET, endpoint.host.c_str(), &address.sin_addr);
     if (::connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
-        if (errno != EINPROGRESS) {
-            error = std::strerror(errno);
-            ::close(fd);
-            return -1;
+        const int connectError = lastSocketError();
+        if (!connectPending(connectError)) {
+            error = socketErrorText(connectError);
+            closeSocket(fd);
+            return kNoSocket;
         }
-        struct pollfd p = {fd, POLLOUT, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) {
+        if (waitSocket(fd, true, timeoutMs) <= 0) {
             error = "timed out";
-            ::close(fd);
-            return -1;
+            closeSocket(fd);
+            return kNoSocket;
         }
         int soError = 0;
         socklen_t length = sizeof soError;
-        getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &length);
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&soError), &length);
         if (soError != 0) {
-            error = std::strerror(soError);
-            ::close(fd);
-            return -1;
+            error = socketErrorText(soError);
+            closeSocket(fd);
+            return kNoSocket;
         }
     }
     return fd;
 }
 
 // Reads what arrives within the time limit (at most capacity bytes).
-inline std::string readSome(int fd, size_t capacity, int timeoutMs)
+inline std::string readSome(Socket fd, size_t capacity, int timeoutMs)
 {
     std::string data;
-    struct pollfd p = {fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) > 0) {
+    if (waitSocket(fd, false, timeoutMs) > 0) {
         std::vector<char> buffer(capacity);
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        const auto n = ::recv(fd, buffer.data(), static_cast<int>(buffer.size()), 0);
         if (n > 0)
             data.assign(buffer.data(), static_cast<size_t>(n));
     }

@@ -37,7 +37,7 @@ void printHelp()
     std::printf(
         "standin-mediaserver %s: a stand-in for the GB/T 28181 media server (demo only).\n"
         "It serves nothing; it prints start-up, status and warning lines until it is\n"
-        "stopped (SIGTERM or SIGINT: clean exit with code 0).\n"
+        "stopped (%s: clean exit with code 0).\n"
         "Options:\n"
         "  --id=<media server id>     default 34020000002020000001\n"
         "  --http-port=<n>            default 8080\n"
@@ -47,7 +47,7 @@ void printHelp()
         "  --interval-ms=<n>          status period, default 2500\n"
         "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n"
         "  --crash-after=<s>          abort after s seconds (a crash, for the automatic restart)\n",
-        kVersion);
+        kVersion, standin::kStopHow);
 }
 
 } // namespace
@@ -72,7 +72,7 @@ int main(int argc, char **argv)
     // For showing the launcher's automatic restart: a crash, not an exit.
     const int crashAfter = options.getInt("crash-after", 0);
 
-    standin::Random random(static_cast<std::uint32_t>(::getpid()) * 2654435761u
+    standin::Random random(static_cast<std::uint32_t>(standin::processId()) * 2654435761u
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
@@ -112,7 +112,7 @@ int main(int argc, char **argv)
         ++cycle;
         if (crashAfter > 0 && std::time(nullptr) - started >= crashAfter) {
             logLine('E', "main", "--crash-after %d s reached, aborting", crashAfter);
-            std::abort();
+            standin::crash();
         }
         if (exitAfter > 0 && std::time(nullptr) - started >= exitAfter) {
             logLine('I', "main", "--exit-after %d s reached", exitAfter);

@@ -37,7 +37,7 @@ void printHelp()
     std::printf(
         "standin-sipserver %s: a stand-in for the GB/T 28181 SIP server (demo only).\n"
         "It handles no SIP traffic; it prints start-up, status and warning lines until it\n"
-        "is stopped (SIGTERM or SIGINT: clean exit with code 0), and checks that MySQL and\n"
+        "is stopped (%s: clean exit with code 0), and checks that MySQL and\n"
         "Redis answer on the loopback interface.\n"
         "Options:\n"
         "  --id=<server id>           default 34020000002000000001\n"
@@ -49,20 +49,20 @@ void printHelp()
         "  --interval-ms=<n>          status period, default 2500\n"
         "  --exit-after=<s>           end by itself after s seconds (exit code 0)\n"
         "  --crash-after=<s>          abort after s seconds (a crash, for the automatic restart)\n",
-        kVersion);
+        kVersion, standin::kStopHow);
 }
 
 // Reads the server version from the MySQL/MariaDB greeting packet.
 bool probeMysql(const standin::Endpoint &endpoint, std::string &detail)
 {
     std::string error;
-    const int fd = standin::connectWithTimeout(endpoint, 1000, error);
-    if (fd < 0) {
+    const standin::Socket fd = standin::connectWithTimeout(endpoint, 1000, error);
+    if (fd == standin::kNoSocket) {
         detail = error;
         return false;
     }
     const std::string packet = standin::readSome(fd, 512, 1500);
-    ::close(fd);
+    standin::closeSocket(fd);
     if (packet.size() < 6) {
         detail = "connected, but no MySQL greeting";
         return false;
@@ -89,15 +89,15 @@ bool probeMysql(const standin::Endpoint &endpoint, std::string &detail)
 bool probeRedis(const standin::Endpoint &endpoint, std::string &detail)
 {
     std::string error;
-    const int fd = standin::connectWithTimeout(endpoint, 1000, error);
-    if (fd < 0) {
+    const standin::Socket fd = standin::connectWithTimeout(endpoint, 1000, error);
+    if (fd == standin::kNoSocket) {
         detail = error;
         return false;
     }
     static const char ping[] = "PING\r\n";
-    standin::writeAll(fd, ping);
+    standin::sendAll(fd, ping);
     std::string answer = standin::readSome(fd, 256, 1500);
-    ::close(fd);
+    standin::closeSocket(fd);
     while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
         answer.pop_back();
     if (answer == "+PONG") {
@@ -161,12 +161,14 @@ int main(int argc, char **argv)
     // For showing the launcher's automatic restart: a crash, not an exit.
     const int crashAfter = options.getInt("crash-after", 0);
 
-    standin::Random random(static_cast<std::uint32_t>(::getpid()) * 2246822519u
+    standin::Random random(static_cast<std::uint32_t>(standin::processId()) * 2246822519u
                            ^ static_cast<std::uint32_t>(std::time(nullptr)));
     const time_t started = std::time(nullptr);
 
     standin::announceStart("Orvane GB/T 28181 SIP server", kVersion, "no SIP traffic is handled", options,
                            {"id", "domain", "sip-port", "http-port", "mysql", "redis", "interval-ms", "exit-after", "crash-after"});
+    if (!standin::initSockets())
+        logLine('E', "main", "the socket library did not start; the MySQL and Redis checks will fail");
 
     Dependency mysql{"MySQL", {}, probeMysql};
     Dependency redis{"Redis", {}, probeRedis};
@@ -218,7 +220,7 @@ int main(int argc, char **argv)
         ++cycle;
         if (crashAfter > 0 && std::time(nullptr) - started >= crashAfter) {
             logLine('E', "main", "--crash-after %d s reached, aborting", crashAfter);
-            std::abort();
+            standin::crash();
         }
         if (exitAfter > 0 && std::time(nullptr) - started >= exitAfter) {
             logLine('I', "main", "--exit-after %d s reached", exitAfter);

@@ -44,6 +44,7 @@ QString readStyleSheet(const QString &path)
 
 int runLauncher(int &argc, char **argv)
 {
+    Platform::restrictLibrarySearch();
     initLauncherResources();
     QApplication app(argc, argv);
     // The window only hides on close; a parentless message box closed while

@@ -13,7 +13,7 @@ class QProcess;
 //   platform_unix.cpp     process groups, the watchdog, the guard's segment
 //   platform_linux.cpp    Linux additions: a child dies with the launcher
 //   platform_unix_other.cpp  other Unix systems: no such addition
-//   platform_win.cpp      job objects (Windows; built by the Windows build only)
+//   platform_win.cpp      job objects, the polite stop, the DLL search (Windows)
 namespace Platform {
 
 // A server program and everything it starts, held together so that "关闭",
@@ -35,7 +35,7 @@ public:
     // The program ended by itself: what it left behind is not ours any more.
     void release();
     // Asks the program's whole tree to end (SIGTERM to the group; on Windows
-    // Ctrl+Break to the program's own console process group).
+    // Ctrl+C to the program's console and WM_CLOSE to the tree's windows).
     void terminate(qint64 pid);
     // Kills the program's whole tree now.
     void kill(qint64 pid);
@@ -63,6 +63,10 @@ qint64 watchdogPid();
 // The single-instance guard's segment outlives a holder that was killed
 // (System V); removes it when nobody is attached. Nothing to do on Windows.
 void dropStaleGuard(const QString &key);
+
+// Before the application object: DLLs and Qt plug-ins only from the
+// launcher's own folder and the system's (Windows; nothing elsewhere).
+void restrictLibrarySearch();
 
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();

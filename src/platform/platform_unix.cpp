@@ -217,6 +217,11 @@ void dropStaleGuard(const QString &key)
         probe.detach();
 }
 
+void restrictLibrarySearch()
+{
+    // Libraries come from the system's paths; nothing to narrow.
+}
+
 QByteArray textLineEnd()
 {
     return QByteArrayLiteral("\n");

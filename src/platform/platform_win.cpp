@@ -1,17 +1,22 @@
 // Built by the Windows build only; nothing on Linux compiles this file.
 #include "platform/platform.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStringList>
 
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <vector>
 
 namespace Platform {
 
 // Each server gets a job object of its own. KILL_ON_JOB_CLOSE ends the whole
 // tree when the launcher's handle closes, also when the launcher dies;
-// TerminateJobObject ends it on "关闭". Children the program starts before
-// it is put into the job escape it; servers start their helpers later than
-// the launcher gets there.
+// TerminateJobObject ends it on "关闭". The program is created suspended and
+// only runs once it is in the job, so nothing it starts can escape it.
 struct ProcessTree::Data
 {
     HANDLE job = nullptr;
@@ -19,6 +24,96 @@ struct ProcessTree::Data
 };
 
 namespace {
+
+// Ctrl+C sent to a server's console reaches every process attached to it,
+// the launcher too while it is attached: it must not end the launcher. A
+// handler routine rather than SetConsoleCtrlHandler(nullptr, TRUE), whose
+// "ignore Ctrl+C" flag every server started later would inherit.
+BOOL WINAPI ignoreCtrlC(DWORD event)
+{
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+bool hasConsole()
+{
+    DWORD pid = 0;
+    return ::GetConsoleProcessList(&pid, 1) != 0;
+}
+
+// What console programs take as "please end" (a Java runtime runs its
+// shutdown hooks; Ctrl+Break would only make it print a thread dump).
+void sendCtrlC(DWORD pid)
+{
+    static const bool handlerSet = ::SetConsoleCtrlHandler(ignoreCtrlC, TRUE) != 0;
+    if (!handlerSet)
+        return;
+    // A console is joined only when the process has none; a launcher run
+    // from a console (the tests) gives up its own for the moment.
+    const bool hadConsole = hasConsole();
+    if (hadConsole)
+        ::FreeConsole();
+    if (::AttachConsole(pid)) {
+        ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        ::FreeConsole();
+    }
+    if (hadConsole)
+        ::AttachConsole(ATTACH_PARENT_PROCESS);
+}
+
+std::vector<DWORD> jobProcesses(HANDLE job)
+{
+    std::vector<DWORD> pids;
+    if (!job)
+        return pids;
+    // Room for the ids comes after the fixed part of the structure.
+    std::vector<char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + 1024 * sizeof(ULONG_PTR));
+    auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
+    if (::QueryInformationJobObject(job, JobObjectBasicProcessIdList, list, static_cast<DWORD>(buffer.size()), nullptr)
+        || ::GetLastError() == ERROR_MORE_DATA) {
+        for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i)
+            pids.push_back(static_cast<DWORD>(list->ProcessIdList[i]));
+    }
+    return pids;
+}
+
+// Programs with windows of their own (a GUI server, a tray tool) take
+// WM_CLOSE as the polite request.
+void closeWindows(const std::vector<DWORD> &pids)
+{
+    struct Targets { const std::vector<DWORD> *pids; };
+    Targets targets{&pids};
+    ::EnumWindows([](HWND window, LPARAM param) -> BOOL {
+        const auto *t = reinterpret_cast<const Targets *>(param);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(window, &pid);
+        for (DWORD wanted : *t->pids) {
+            if (pid == wanted) {
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+                break;
+            }
+        }
+        return TRUE;
+    }, reinterpret_cast<LPARAM>(&targets));
+}
+
+// Lets a program created suspended run.
+void resume(DWORD pid)
+{
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != pid)
+            continue;
+        if (HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)) {
+            ::ResumeThread(thread);
+            ::CloseHandle(thread);
+        }
+    }
+    ::CloseHandle(snapshot);
+}
 
 HANDLE newKillOnCloseJob()
 {
@@ -47,10 +142,12 @@ ProcessTree::~ProcessTree()
 void ProcessTree::prepare(QProcess *process, qint64 launcherPid)
 {
     Q_UNUSED(launcherPid)
-    // A console process group of its own, so that Ctrl+Break reaches the
-    // server and not the launcher.
+    // Suspended until adopt() has put it into its job. A (hidden) console of
+    // its own, also when the launcher has one, so that the polite stop's
+    // Ctrl+C reaches this server alone. No CREATE_NEW_PROCESS_GROUP: it
+    // would make the server ignore Ctrl+C.
     process->setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
-        args->flags |= CREATE_NEW_PROCESS_GROUP;
+        args->flags |= CREATE_SUSPENDED | CREATE_NO_WINDOW;
     });
 }
 
@@ -59,14 +156,19 @@ void ProcessTree::adopt(qint64 pid)
     if (d->job && d->pid == pid)
         return;
     release();
+    if (pid <= 0)
+        return;
     d->pid = pid;
     d->job = newKillOnCloseJob();
-    if (!d->job || pid <= 0)
-        return;
-    if (HANDLE h = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
-        ::AssignProcessToJobObject(d->job, h);
-        ::CloseHandle(h);
+    if (d->job) {
+        if (HANDLE h = ::OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid))) {
+            ::AssignProcessToJobObject(d->job, h);
+            ::CloseHandle(h);
+        }
     }
+    // Runs also when no job could be made: a server held loosely beats one
+    // that never starts.
+    resume(static_cast<DWORD>(pid));
 }
 
 void ProcessTree::release()
@@ -84,11 +186,15 @@ void ProcessTree::release()
 
 void ProcessTree::terminate(qint64 pid)
 {
-    // The group id of a process started with CREATE_NEW_PROCESS_GROUP is its
-    // process id. A program without a console does not hear it and is
-    // killed when the grace period ends.
+    // What Windows service wrappers do: Ctrl+C on the server's console, and
+    // WM_CLOSE to the windows of everything in its tree. A program that
+    // hears neither is killed when the grace period ends.
     if (pid > 0)
-        ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid));
+        sendCtrlC(static_cast<DWORD>(pid));
+    std::vector<DWORD> pids = jobProcesses(d->job);
+    if (pid > 0)
+        pids.push_back(static_cast<DWORD>(pid));
+    closeWindows(pids);
 }
 
 bool ProcessTree::alive() const
@@ -131,6 +237,30 @@ void dropStaleGuard(const QString &key)
 {
     // A Windows guard disappears with its last holder.
     Q_UNUSED(key)
+}
+
+void restrictLibrarySearch()
+{
+    // An elevated launcher must not load a DLL planted in the current folder
+    // or on PATH: only its own folder and System32. (Windows 8 and later;
+    // Windows 7 has it with KB2533623.)
+    using SetDefault = BOOL(WINAPI *)(DWORD);
+    if (HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll")) {
+        if (auto set = reinterpret_cast<SetDefault>(
+                reinterpret_cast<void *>(::GetProcAddress(kernel, "SetDefaultDllDirectories"))))
+            set(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    ::SetDllDirectoryW(L"");
+    // Qt's plug-ins (the MySQL driver among them) only from the
+    // installation, whatever the environment names.
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, DWORD(sizeof path / sizeof *path));
+    if (n == 0 || n >= sizeof path / sizeof *path)
+        return;
+    const QString dir = QFileInfo(QString::fromWCharArray(path, int(n))).absolutePath();
+    qunsetenv("QT_PLUGIN_PATH");
+    qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+    QCoreApplication::setLibraryPaths({dir + QStringLiteral("/plugins")});
 }
 
 QByteArray textLineEnd()

@@ -1,6 +1,7 @@
 // The main window on a private 1280 x 720 X display (Xvfb), with the shipped
 // style sheet: it stays on the screen at every font size, every control can
-// be reached, and the two panels start equally wide.
+// be reached, and the two panels start equally wide. On Windows it runs on
+// the screen it is given, which has to be 1280 x 720 for the first part.
 
 #include "app/mainwidget.h"
 #include "setting/setupconfig.h"
@@ -14,11 +15,13 @@
 #include <QSlider>
 #include <QtTest>
 
+#if !defined(Q_OS_WIN)
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/prctl.h>
 #include <unistd.h>
+#endif
 
 class tst_WindowFit : public QObject
 {
@@ -42,7 +45,9 @@ void tst_WindowFit::initTestCase()
     QFile file(TestSupport::sourceDir() + QStringLiteral("/config/stylesheet2/stylesheet.css"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     sheet = QString::fromUtf8(file.readAll());
+#if !defined(Q_OS_WIN)
     QCOMPARE(QGuiApplication::primaryScreen()->size(), QSize(1280, 720));
+#endif
 }
 
 void tst_WindowFit::showWindow(MainWidget &w, int size)
@@ -66,6 +71,9 @@ void tst_WindowFit::fitsAtEverySize_data()
 void tst_WindowFit::fitsAtEverySize()
 {
     QFETCH(int, size);
+    const QSize screenSize = QGuiApplication::primaryScreen()->size();
+    if (screenSize != QSize(1280, 720))
+        QSKIP(qPrintable(QStringLiteral("needs a 1280 x 720 screen, not %1 x %2").arg(screenSize.width()).arg(screenSize.height())));
     MainWidget w;
     showWindow(w, 12);
     const QSize atTwelve = w.size();
@@ -108,6 +116,9 @@ void tst_WindowFit::panelsStartEquallyWide()
     QVERIFY2(qAbs(boxes.at(0)->width() - boxes.at(1)->width()) <= 1, qPrintable(QStringLiteral("%1 %2").arg(boxes.at(0)->width()).arg(boxes.at(1)->width())));
 }
 
+#if defined(Q_OS_WIN)
+QTEST_MAIN(tst_WindowFit)
+#else
 // A private X display of 1280 x 720 for this process, gone when it ends.
 int main(int argc, char **argv)
 {
@@ -141,5 +152,6 @@ int main(int argc, char **argv)
     ::kill(xvfb, SIGTERM);
     return status;
 }
+#endif
 
 #include "tst_windowfit.moc"

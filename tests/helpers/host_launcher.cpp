@@ -1,9 +1,10 @@
 // A stand-in supervisor: starts the test helper through the launcher's own
 // ServerProcess with the given arguments, relays the child's output to its
-// own stdout, and runs until it is killed. Tests kill it with SIGKILL and
-// check that nothing of the child's tree survives. With --no-events first it
-// never runs its event loop, so it dies before the started signal could ever
-// be delivered. It prints "watchdog=<pid>" for each watchdog it comes to have.
+// own stdout, and runs until it is killed. Tests kill it (SIGKILL,
+// TerminateProcess) and check that nothing of the child's tree survives.
+// With --no-events first it never runs its event loop, so it dies before the
+// started signal could ever be delivered. It prints "watchdog=<pid>" for
+// each watchdog it comes to have (Unix; Windows has none).
 #include "ui/setup/common/serverprocess.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 int main(int argc, char **argv)
 {
@@ -50,8 +55,13 @@ int main(int argc, char **argv)
     process.setArguments(args);
     process.launch();
     if (noEvents) {
-        for (;;)
+        for (;;) {
+#if defined(Q_OS_WIN)
+            ::Sleep(INFINITE);
+#else
             ::pause();
+#endif
+        }
     }
     return app.exec();
 }

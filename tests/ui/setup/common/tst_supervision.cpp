@@ -1,5 +1,6 @@
 // The core of supervision without a panel: restart back-off and log rotation.
 #include "coresupport.h"
+#include "platform/platform.h"
 #include "ui/setup/common/serverlog.h"
 #include "ui/setup/common/serverprocess.h"
 
@@ -62,15 +63,17 @@ void tst_Supervision::logRotatesAtTheSizeLimit()
         QFile f(name);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
-    // Three files in all, none above the limit, whole lines, oldest last.
+    // Three files in all, none above the limit, whole lines (ended as the
+    // system's text files are), oldest last.
+    const QString end = QString::fromLatin1(Platform::textLineEnd());
     QVERIFY(!QFile::exists(path + QStringLiteral(".3")));
     QByteArray kept;
     for (const QString &name : {path + QStringLiteral(".2"), path + QStringLiteral(".1"), path}) {
         const QByteArray bytes = read(name);
-        QVERIFY2(!bytes.isEmpty() && bytes.size() <= 100 && bytes.endsWith('\n'), qPrintable(name));
+        QVERIFY2(!bytes.isEmpty() && bytes.size() <= 100 && bytes.endsWith(end.toLatin1()), qPrintable(name));
         kept += bytes;
     }
-    const QString all = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    const QString all = lines.join(end) + end;
     QVERIFY(all.endsWith(QString::fromUtf8(kept)));
     QVERIFY(kept.size() > 200);
 }
