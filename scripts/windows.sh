@@ -168,8 +168,8 @@ build_qsqlmysql() {
     (cd "$work/sqldrivers" && PATH="$bin:$PATH" "$out/bin/qmake" "$dir/sqldrivers.pro" -- \
         MYSQL_INCDIR="$out/include/mariadb" MYSQL_LIBDIR="$out/lib/mariadb" \
         MYSQL_LIBS="-L$out/lib/mariadb -llibmariadb" >"$work/mysql.log" 2>&1 \
-        && PATH="$bin:$PATH" make -j "$JOBS" sub-mysql >>"$work/mysql.log" 2>&1 \
-        && cd mysql && PATH="$bin:$PATH" make install >>"$work/mysql.log" 2>&1) \
+        && PATH="$bin:$PATH" make -j "$JOBS" sub-mysql-make_first >>"$work/mysql.log" 2>&1 \
+        && PATH="$bin:$PATH" make sub-mysql-install_subtargets >>"$work/mysql.log" 2>&1) \
         || { tail -n 60 "$work/mysql.log"; die "the QMYSQL plug-in did not build"; }
     [ -f "$out/plugins/sqldrivers/qsqlmysql.dll" ] || die "the QMYSQL plug-in is missing after its build"
     cp "$out/lib/mariadb/libmariadb.dll" "$out/bin/"
