@@ -255,6 +255,19 @@ wine_env() {
         wineserver --wait || true
         touch "$WINEPREFIX/.tessarin-ready"
     fi
+    # Wine hands no QT_* variable of Linux on to Windows programs, so this
+    # one lives in the prefix: without a console window Qt Test would report
+    # to the debugger only, and CTest would show nothing of a failure.
+    wine reg add 'HKCU\Environment' /v QT_FORCE_STDERR_LOGGING /d 1 /f >/dev/null 2>&1
+    # Windows' dialog font (Tahoma) and its Chinese fonts are not here: GDI
+    # would fall back to the first font it knows, a maths font four lines
+    # high. WenQuanYi stands in for them, as Microsoft YaHei does on a
+    # Chinese Windows.
+    local f
+    for f in Tahoma SimSun 'Microsoft YaHei'; do
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1
+    done
+    wineserver --wait || true
 }
 
 XVFB_PID=

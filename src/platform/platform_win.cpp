@@ -208,8 +208,10 @@ bool ProcessTree::alive() const
 void ProcessTree::kill(qint64 pid)
 {
     Q_UNUSED(pid)
+    // The code QProcess::kill() itself ends a process with: QProcess reports
+    // it as a crash, as it does a killed process on Linux.
     if (d->job)
-        ::TerminateJobObject(d->job, 1);
+        ::TerminateJobObject(d->job, 0xf291);
 }
 
 void setUpChild(qint64 launcherPid)
