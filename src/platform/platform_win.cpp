@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace Platform {
@@ -34,25 +35,29 @@ BOOL WINAPI ignoreCtrlC(DWORD event)
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
 }
 
-bool hasConsole()
-{
-    DWORD pid = 0;
-    return ::GetConsoleProcessList(&pid, 1) != 0;
-}
-
 // What console programs take as "please end" (a Java runtime runs its
-// shutdown hooks; Ctrl+Break would only make it print a thread dump).
-void sendCtrlC(DWORD pid)
+// shutdown hooks; Ctrl+Break would only make it print a thread dump), sent
+// to every console of the server's tree once: a start script's "start"
+// gives its server a console of its own, and the script may be gone.
+void sendCtrlC(const std::vector<DWORD> &pids)
 {
     static const bool handlerSet = ::SetConsoleCtrlHandler(ignoreCtrlC, TRUE) != 0;
-    if (!handlerSet)
+    if (!handlerSet || pids.empty())
         return;
     // A console is joined only when the process has none; a launcher run
-    // from a console (the tests) gives up its own for the moment.
-    const bool hadConsole = hasConsole();
-    if (hadConsole)
-        ::FreeConsole();
-    if (::AttachConsole(pid)) {
+    // from a console (the tests) gives up its own for the moment. Asking
+    // FreeConsole is the one test of "has a console" that Wine answers as
+    // Windows does.
+    const bool hadConsole = ::FreeConsole() != 0;
+    std::vector<DWORD> reached;
+    for (DWORD pid : pids) {
+        if (std::find(reached.begin(), reached.end(), pid) != reached.end() || !::AttachConsole(pid))
+            continue;
+        // Everyone on this console hears this one event.
+        DWORD attached[256] = {};
+        const DWORD n = ::GetConsoleProcessList(attached, DWORD(sizeof attached / sizeof *attached));
+        reached.insert(reached.end(), attached, attached + std::min<DWORD>(n, sizeof attached / sizeof *attached));
+        reached.push_back(pid);
         ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
         ::FreeConsole();
     }
@@ -189,11 +194,14 @@ void ProcessTree::terminate(qint64 pid)
     // What Windows service wrappers do: Ctrl+C on the server's console, and
     // WM_CLOSE to the windows of everything in its tree. A program that
     // hears neither is killed when the grace period ends.
-    if (pid > 0)
-        sendCtrlC(static_cast<DWORD>(pid));
-    std::vector<DWORD> pids = jobProcesses(d->job);
+    std::vector<DWORD> pids;
     if (pid > 0)
         pids.push_back(static_cast<DWORD>(pid));
+    for (DWORD member : jobProcesses(d->job)) {
+        if (member != DWORD(pid))
+            pids.push_back(member);
+    }
+    sendCtrlC(pids);
     closeWindows(pids);
 }
 

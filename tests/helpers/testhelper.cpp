@@ -32,6 +32,7 @@
 //                onterm and ignoreterm given so far
 // Without arguments it prints "noargs\n". On Windows stdout stays in text
 // mode, so lines end in "\r\n" as other Windows programs' do.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -204,6 +205,16 @@ unsigned long startCopy(const std::vector<std::wstring> &commands)
         return 0;
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
+    // A forked child hears its group's signals from its first instant; the
+    // copy hears console events only once it is on the console's list.
+    // Named before that, a stop request could come too early for it.
+    for (int tries = 0; tries < 500; ++tries) {
+        DWORD attached[64] = {};
+        const DWORD n = ::GetConsoleProcessList(attached, 64);
+        if (n == 0 || std::find(attached, attached + std::min<DWORD>(n, 64), info.dwProcessId) != attached + std::min<DWORD>(n, 64))
+            break;
+        ::Sleep(10);
+    }
     return info.dwProcessId;
 }
 
