@@ -323,7 +323,8 @@ stage_package() {
     log "Trying the installer under Wine"
     wine_env
     start_xvfb
-    SETUP_EXE=$setup bash packaging/windows/exercise-installer.sh
+    SETUP_EXE=$setup SOURCE_DIR=$stage VERSION=$version SCREENSHOT=$dist/installed-launcher.png \
+        bash packaging/windows/exercise-installer.sh
     stop_xvfb
     log "Packages: $(du -h "$zipfile" | cut -f1) $zipfile, $(du -h "$setup" | cut -f1) $setup"
 }

@@ -67,6 +67,14 @@ exercise_installer() (
         timeout 300 wineserver -w
         check "uninstaller done within 300 s" [ $? = 0 ]
     }
+    wait_for_window() {
+        local i
+        for i in $(seq 60); do
+            xdotool search --name "^Orvane" >/dev/null 2>&1 && return 0
+            sleep 1
+        done
+        return 1
+    }
     key_exists() { wine reg query "$key" >/dev/null 2>&1; }
     # The uninstall entry as text, one "name"=value a line (reg export writes UTF-16).
     export_key() {
@@ -145,6 +153,18 @@ exercise_installer() (
     echo "Installer $SETUP_EXE under Wine, prefix $WINEPREFIX"
     run_setup /S
     check_installed
+
+    # With a display: the installed launcher starts from its Start-menu
+    # target, shows its window and makes its settings file.
+    if [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+        echo "- starting the installed launcher"
+        (cd "$dir" && exec wine "$windir\\tessarin.exe" >/dev/null 2>&1) &
+        check "launcher window shown within 60 s" wait_for_window
+        [ -z "${SCREENSHOT:-}" ] || { sleep 2; import -window root "$SCREENSHOT"; }
+        check "settings file made on the first start" [ -f "$settings" ]
+        wineserver -k; timeout 60 wineserver -w
+        wait
+    fi
 
     # The operator's data, as the launcher makes them.
     printf '[Mysql]\nPassword=secret-%s\n' "$RANDOM" >"$work/settings"
