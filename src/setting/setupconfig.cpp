@@ -162,14 +162,25 @@ void SetupConfig::load()
 
     // Settings added later are read when present, never written by the
     // completion pass: an operator who never sets them keeps the file as it was.
+    // Beyond ten minutes a hidden launcher would hold its servers (and the
+    // single-instance guard) for ever after "退出"; milliseconds of larger
+    // values would overflow.
+    m_stopGraceIgnored.clear();
+    if (store.contains(QStringLiteral("/Time/StopGrace"))) {
+        const QString raw = store.value(QStringLiteral("/Time/StopGrace"), QString());
+        bool ok = false;
+        const int seconds = raw.trimmed().toInt(&ok);
+        if (ok && seconds >= 0 && seconds <= 600)
+            m_stopGrace = seconds;
+        else
+            m_stopGraceIgnored = raw;
+    }
     const KeyEntry optional[] = {
-        {"/Time/StopGrace", nullptr, &m_stopGrace},
         {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaAutoRestart},
         {"/SipServer/AutoRestart", nullptr, nullptr, &sipAutoRestart},
     };
     for (const KeyEntry &entry : optional)
         entry.assign(store.value(QLatin1String(entry.key), entry.stored()));
-    m_stopGrace = qMax(0, m_stopGrace);
 }
 
 bool SetupConfig::autoRestart(const QString &group) const

@@ -32,7 +32,11 @@ public:
     SetupMysqlParam setupMysqlParam() const { return mysqlSetup; }
     SetupRedisParam setupRedisParam() const { return redisSetup; }
     // Seconds a stopped server has to end before it is killed; 0 kills at once.
+    // Seconds a stopped server has to end before it is killed (0 to 600).
     int stopGrace() const { return m_stopGrace; }
+    // The file's /Time/StopGrace when it was not a number of 0 to 600 (the
+    // default applies then); null when it was fine or absent.
+    QString stopGraceIgnored() const { return m_stopGraceIgnored; }
     // Whether the panel of this group ("MediaServer", "SipServer") restarts
     // its server when it ends by itself.
     bool autoRestart(const QString &group) const;
@@ -73,6 +77,7 @@ private:
     SetupRedisParam redisSetup;
     // Read when present, never completed: the file keeps its 25 keys.
     int m_stopGrace = 5;
+    QString m_stopGraceIgnored;
     bool mediaAutoRestart = false;
     bool sipAutoRestart = false;
 };

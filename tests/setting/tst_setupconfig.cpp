@@ -166,6 +166,8 @@ private slots:
 
     void emptyStringsStayEmpty_data();
     void emptyStringsStayEmpty();
+    void stopGraceBounds_data();
+    void stopGraceBounds();
     void conversions_data();
     void conversions();
 
@@ -344,6 +346,35 @@ void TestSetupConfig::emptyStringsStayEmpty()
 
     QCOMPARE(memberValue(key).toString(), QString());
     QCOMPARE(fileValues(app.iniPath()).value(key, QStringLiteral("<missing>")), QString());
+}
+
+void TestSetupConfig::stopGraceBounds_data()
+{
+    QTest::addColumn<QByteArray>("text");   // empty: no key
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<bool>("ignored");
+    QTest::newRow("absent") << QByteArray() << 5 << false;
+    QTest::newRow("0") << QByteArray("0") << 0 << false;
+    QTest::newRow("600") << QByteArray(" 600 ") << 600 << false;
+    QTest::newRow("601") << QByteArray("601") << 5 << true;
+    QTest::newRow("-1") << QByteArray("-1") << 5 << true;
+    // Once an overflow of the millisecond count: 0.74 s, a kill at once, never.
+    QTest::newRow("4294968") << QByteArray("4294968") << 5 << true;
+    QTest::newRow("999999999") << QByteArray("999999999") << 5 << true;
+    QTest::newRow("2147483") << QByteArray("2147483") << 5 << true;
+    QTest::newRow("not a number") << QByteArray("5s") << 5 << true;
+}
+
+void TestSetupConfig::stopGraceBounds()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, seconds);
+    QFETCH(bool, ignored);
+    TestSupport::TempAppDir app;
+    app.writeIni(text.isNull() ? QByteArray("[Time]\n") : "[Time]\nStopGrace=" + text + "\n");
+    app.initialize();
+    QCOMPARE(config()->stopGrace(), seconds);
+    QCOMPARE(!config()->stopGraceIgnored().isNull(), ignored);
 }
 
 void TestSetupConfig::conversions_data()

@@ -253,7 +253,7 @@ void tst_ServerConsole::ansiColours()
 
 void tst_ServerConsole::banners_data()
 {
-    QTest::addColumn<int>("kind");   // 0 start, 1 failed start, 2 other error, 3 crash, 4 normal end
+    QTest::addColumn<int>("kind");   // 0 start, 1 failed start, 2 other error, 3 crash, 4 end, 5 end with code 3
     QTest::addColumn<QString>("banner");
     QTest::addColumn<QColor>("color");
     QTest::addColumn<bool>("separator");
@@ -266,6 +266,7 @@ void tst_ServerConsole::banners_data()
     QTest::newRow("crashed error") << 2 << QString() << QColor() << true;
     QTest::newRow("crash exit") << 3 << QStringLiteral("  程序异常终止") + dashes << red << true;
     QTest::newRow("normal exit") << 4 << QStringLiteral("  程序结束") + dashes << green << true;
+    QTest::newRow("exit code 3") << 5 << QStringLiteral("  程序结束(退出码 3)") + dashes << red << true;
 }
 
 void tst_ServerConsole::banners()
@@ -281,7 +282,8 @@ void tst_ServerConsole::banners()
     case 1: panel.appendStartFailure(QProcess::FailedToStart); break;
     case 2: panel.appendStartFailure(QProcess::Crashed); break;
     case 3: panel.appendEndBanner(0, QProcess::CrashExit); break;
-    default: panel.appendEndBanner(7, QProcess::NormalExit); break;
+    case 4: panel.appendEndBanner(0, QProcess::NormalExit); break;
+    default: panel.appendEndBanner(3, QProcess::NormalExit); break;
     }
     const QString all = panel.text();
     const QTextBlock first = panel.view()->document()->firstBlock();

@@ -143,7 +143,7 @@ void tst_SipServerSetup::startRunsServicesThenServer()
     QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器已启动"));
 
     p.close();
-    QCOMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器未启动"));
+    QTRY_COMPARE(p.widget->findChild<QLabel *>(QStringLiteral("ServerStatusLabel"))->text(), QStringLiteral("服务器未启动"));
     if (kRedis) {
         QTRY_VERIFY(!processAlive(redisPid));
         QVERIFY(!redis->ping());

@@ -304,13 +304,18 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProces
     appendSeparator();
 }
 
-void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status)
+void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process)
 {
-    Q_UNUSED(exitCode)
+    static const QString dashes = QStringLiteral("--------------------------------------------------");
     if (status == QProcess::CrashExit)
-        appendBanner(QStringLiteral("  程序异常终止--------------------------------------------------"), ConsolePalette::failed());
+        appendBanner(QStringLiteral("  程序异常终止") + dashes, ConsolePalette::failed());
+    else if (exitCode == 0 || (process && process->stopRequested()))
+        // A program asked to stop may answer with any code (Java: 143, or
+        // 130 after Ctrl+C): it did what it was asked.
+        appendBanner(QStringLiteral("  程序结束") + dashes, ConsolePalette::started());
     else
-        appendBanner(QStringLiteral("  程序结束--------------------------------------------------"), ConsolePalette::started());
+        // A crash loop must not look like clean exits.
+        appendBanner(QStringLiteral("  程序结束(退出码 %1)").arg(exitCode) + dashes, ConsolePalette::failed());
     appendSeparator();
 }
 
@@ -325,6 +330,10 @@ void ServerPanel::setServerStatus(int started)
 bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 {
     // A followed group runs on after its start script: that is a running server.
+    if (process->isActive() && process->stopRequested()) {
+        showRefusal(QStringLiteral("服务器正在停止，请稍后再启动!"));
+        return true;
+    }
     if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive())) {
         showRefusal(QStringLiteral("服务器已经启动，请勿重复启动!"));
         return true;
@@ -367,6 +376,13 @@ void ServerPanel::addProcess(ServerProcess *process)
 
 void ServerPanel::stopServer(ServerProcess *process)
 {
+    const QString ignored = SetupConfig::instance()->stopGraceIgnored();
+    if (!ignored.isNull() && process->isActive() && !graceNoteShown) {
+        graceNoteShown = true;
+        emitLine(QStringLiteral("设置 /Time/StopGrace=%1 无效(应为 0 到 600 秒)，使用 %2 秒")
+                     .arg(ignored).arg(SetupConfig::instance()->stopGrace()),
+                 coloured(ConsolePalette::note()));
+    }
     process->stop(SetupConfig::instance()->stopGrace() * 1000);
 }
 
@@ -404,6 +420,7 @@ void ServerPanel::startServer(ServerProcess *process)
     if (correctedField != workDirField->text())
         workDirField->setText(correctedField);
     process->setWorkingDirectory(dir);
+    process->cancelRestart();
     process->launch(QIODevice::ReadWrite);
 }
 

@@ -61,7 +61,8 @@ protected:
     void appendStartBanner();
     // A failed start also names the program and the reason the system gave.
     void appendStartFailure(QProcess::ProcessError error, const QProcess *process = nullptr);
-    void appendEndBanner(int exitCode, QProcess::ExitStatus status);
+    // The exit code shows when it is not 0, unless the program was asked to stop.
+    void appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process = nullptr);
     void setServerStatus(int started);
 
     // Shows the "提示" refusal when the process runs or is starting; returns
@@ -144,6 +145,7 @@ private:
 
     Texts texts;
     bool saveFailureShown = false;
+    bool graceNoteShown = false;
     QList<ServerProcess *> processes;
     ServerLog *log = nullptr;
 };

@@ -124,6 +124,12 @@ void ServerProcess::setAutoRestart(bool on)
     }
 }
 
+void ServerProcess::cancelRestart()
+{
+    restartTimer.stop();
+    attempts = 0;
+}
+
 void ServerProcess::setRestartBackoff(int firstMs, int maxMs, int resetAfterMs)
 {
     firstDelay = std::max(1, firstMs);
@@ -133,8 +139,7 @@ void ServerProcess::setRestartBackoff(int firstMs, int maxMs, int resetAfterMs)
 
 void ServerProcess::stop(int graceMs)
 {
-    restartTimer.stop();
-    attempts = 0;
+    cancelRestart();
     if (!isActive())
         return;
     stopping = true;

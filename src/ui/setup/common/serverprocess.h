@@ -56,6 +56,11 @@ public:
     void setAutoRestart(bool on);
     void setRestartBackoff(int firstMs, int maxMs, int resetAfterMs);
     bool restartPending() const { return restartTimer.isActive(); }
+    // The operator's own start: a pending restart is dropped and the count
+    // of attempts starts anew.
+    void cancelRestart();
+    // stop() was asked since the last launch: an end is the one asked for.
+    bool stopRequested() const { return stopping; }
 
 signals:
     void ended(int exitCode, QProcess::ExitStatus status);

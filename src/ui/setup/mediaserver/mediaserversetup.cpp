@@ -50,7 +50,7 @@ void MediaServerSetup::slotSetupProgram()
 
 void MediaServerSetup::slotClostProgram()
 {
-    setServerStatus(0);
+    // The status turns to not started when the server has ended.
     stopServer(process);
 }
 
@@ -66,5 +66,5 @@ void MediaServerSetup::slotProcessError(QProcess::ProcessError error)
 
 void MediaServerSetup::slotProcessFinished(int index, QProcess::ExitStatus status)
 {
-    appendEndBanner(index, status);
+    appendEndBanner(index, status, process);
 }

@@ -156,7 +156,7 @@ void SipServerSetup::slotSetupProgram()
 
 void SipServerSetup::slotClostProgram()
 {
-    setServerStatus(0);
+    // The status turns to not started when the server has ended.
     stopServer(process);
     progressBar->hide();
     stopServer(mysqlProcess);
@@ -178,7 +178,7 @@ void SipServerSetup::processError1(QProcess::ProcessError error)
 
 void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
 {
-    appendEndBanner(index, status);
+    appendEndBanner(index, status, process);
 }
 
 void SipServerSetup::readStandardError1()
@@ -198,7 +198,7 @@ void SipServerSetup::processError2(QProcess::ProcessError error)
 
 void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
 {
-    processFinished1(index, status);
+    appendEndBanner(index, status, mysqlProcess);
 }
 
 void SipServerSetup::readStandardError2()
@@ -218,7 +218,7 @@ void SipServerSetup::processError3(QProcess::ProcessError error)
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
 {
-    processFinished1(index, status);
+    appendEndBanner(index, status, redisProcess);
 }
 
 void SipServerSetup::readStandardError3()
