@@ -17,6 +17,8 @@ public:
     // exactly like a first start in that directory.
     void initialize(const QString &path);
 
+    // The launcher's own folder: relative paths in the settings start here.
+    QString appDirPath() const { return appDir; }
     QString configDir() const;
     QString configFilePath() const;
 

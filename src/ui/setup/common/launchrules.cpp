@@ -2,7 +2,9 @@
 
 #include "setting/platformdefaults.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace LaunchRules {
 
@@ -42,6 +44,26 @@ QString quoteArgument(const QString &argument)
     QString doubled = argument;
     doubled.replace(quote, QStringLiteral("\"\""));
     return quote + doubled + quote;
+}
+
+QString resolveProgram(const QString &program, const QString &base)
+{
+    if (program.isEmpty() || QDir::isAbsolutePath(program))
+        return program;
+    const bool bareName = !program.contains(QLatin1Char('/')) && !program.contains(QLatin1Char('\\'));
+    if (bareName) {
+        const QString onPath = QStandardPaths::findExecutable(program);
+        if (!onPath.isEmpty())
+            return onPath;
+    }
+    return QDir::cleanPath(QDir(base).absoluteFilePath(program));
+}
+
+QString resolveDir(const QString &dir, const QString &base)
+{
+    if (dir.isEmpty() || QDir::isAbsolutePath(dir))
+        return dir;
+    return QDir::cleanPath(QDir(base).absoluteFilePath(dir));
 }
 
 QString workingDirectory(const QString &program, const QString &field, QString *correctedField)

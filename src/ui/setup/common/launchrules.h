@@ -16,6 +16,14 @@ QStringList splitArguments(const QString &text);
 // The text that splitArguments() turns back into exactly this one argument.
 QString quoteArgument(const QString &argument);
 
+// Where a program field's text points. A relative path ("./MediaServer")
+// starts at base, the launcher's own folder, never at the current folder
+// (where anybody may have put a program of that name); a bare name is
+// looked up on PATH, and otherwise in base.
+QString resolveProgram(const QString &program, const QString &base);
+// A relative folder starts at base; an empty text stays empty.
+QString resolveDir(const QString &dir, const QString &base);
+
 // The working directory for a program, from the working-directory field's
 // text. correctedField receives what the field should show afterwards
 // (cleared for a path that does not exist, the folder for a file).

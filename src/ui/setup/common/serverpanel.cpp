@@ -411,13 +411,16 @@ void ServerPanel::startServer(ServerProcess *process)
     // followServerStatus); until then it keeps saying not started.
     appendStartBanner();
 
-    const QString program = pathField->text();
+    const QString base = SetupConfig::instance()->appDirPath();
+    const QString program = LaunchRules::resolveProgram(pathField->text(), base);
     process->setProgram(program);
     // An empty field means no arguments, also after a start that had some.
     process->setArguments(LaunchRules::splitArguments(paramField->text()));
+    // The field keeps the operator's relative text unless it is corrected.
+    const QString workField = LaunchRules::resolveDir(workDirField->text(), base);
     QString correctedField;
-    const QString dir = LaunchRules::workingDirectory(program, workDirField->text(), &correctedField);
-    if (correctedField != workDirField->text())
+    const QString dir = LaunchRules::workingDirectory(program, workField, &correctedField);
+    if (correctedField != workField)
         workDirField->setText(correctedField);
     process->setWorkingDirectory(dir);
     process->cancelRestart();

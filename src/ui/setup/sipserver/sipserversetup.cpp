@@ -128,8 +128,9 @@ void SipServerSetup::setupMysql()
     // refused anyway.
     if (!p.state || mysqlProcess->state() != QProcess::NotRunning)
         return;
-    mysqlProcess->setProgram(p.cmdPath);
-    mysqlProcess->setWorkingDirectory(p.mysqlPath);
+    const QString base = SetupConfig::instance()->appDirPath();
+    mysqlProcess->setProgram(LaunchRules::resolveProgram(p.cmdPath, base));
+    mysqlProcess->setWorkingDirectory(LaunchRules::resolveDir(p.mysqlPath, base));
     mysqlProcess->setArguments(LaunchRules::splitArguments(p.cmdStr));
     mysqlProcess->launch(QIODevice::ReadWrite);
 }
@@ -139,8 +140,9 @@ void SipServerSetup::setupRedis()
     const SetupRedisParam p = SetupConfig::instance()->setupRedisParam();
     if (!p.state || redisProcess->state() != QProcess::NotRunning)
         return;
-    redisProcess->setProgram(p.path);
-    redisProcess->setWorkingDirectory(p.workDir);
+    const QString base = SetupConfig::instance()->appDirPath();
+    redisProcess->setProgram(LaunchRules::resolveProgram(p.path, base));
+    redisProcess->setWorkingDirectory(LaunchRules::resolveDir(p.workDir, base));
     redisProcess->setArguments({p.parameter});
     redisProcess->launch(QIODevice::ReadWrite);
 }

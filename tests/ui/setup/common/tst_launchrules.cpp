@@ -19,6 +19,8 @@ private slots:
     void splitArguments();
     void workingDirectory_data();
     void workingDirectory();
+    void relativePathsStartAtTheLauncher_data();
+    void relativePathsStartAtTheLauncher();
     void killTreeEndsGrandchildren();
 };
 
@@ -75,6 +77,43 @@ void tst_LaunchRules::workingDirectory()
 }
 
 // "关闭" must end what the server started, not only the server.
+void tst_LaunchRules::relativePathsStartAtTheLauncher_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("underBase");   // expected, relative to the launcher's folder
+    QTest::newRow("./program") << "./planted" << "planted";
+    QTest::newRow("sub/program") << "bin/../planted" << "planted";
+    // Not on PATH: the launcher's folder, not the current one.
+    QTest::newRow("bare name") << "planted" << "planted";
+}
+
+// The current folder holds a planted program of each name; what runs is the
+// launcher's own.
+void tst_LaunchRules::relativePathsStartAtTheLauncher()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, underBase);
+    QTemporaryDir base, current;
+    QVERIFY(base.isValid() && current.isValid());
+    QVERIFY(QFile::copy(TestSupport::testHelperPath(), current.filePath(QStringLiteral("planted"))));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(current.path()));
+    const QString program = LaunchRules::resolveProgram(field, base.path());
+    const QString dir = LaunchRules::resolveDir(QStringLiteral("logs"), base.path());
+    QDir::setCurrent(previous);
+    QCOMPARE(QDir::cleanPath(program), QDir::cleanPath(base.filePath(underBase)));
+    QCOMPARE(QDir::cleanPath(dir), QDir::cleanPath(base.filePath(QStringLiteral("logs"))));
+    // Absolute paths and programs on PATH as they are.
+    QCOMPARE(LaunchRules::resolveProgram(TestSupport::testHelperPath(), base.path()), TestSupport::testHelperPath());
+#if defined(Q_OS_WIN)
+    const QString onPath = QStringLiteral("cmd");
+#else
+    const QString onPath = QStringLiteral("sh");
+#endif
+    const QString found = LaunchRules::resolveProgram(onPath, base.path());
+    QVERIFY2(QDir::isAbsolutePath(found) && !found.startsWith(base.path()), qPrintable(found));
+}
+
 void tst_LaunchRules::killTreeEndsGrandchildren()
 {
     ServerProcess process;
