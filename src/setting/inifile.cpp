@@ -152,9 +152,15 @@ bool IniFile::save()
 {
     if (!changed)
         return true;
+    const bool fresh = !QFile::exists(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // It holds the database password: a new file is its owner's alone; an
+    // existing one keeps the mode its owner gave it. (On Windows the
+    // installer's folder permissions do this.)
+    if (fresh)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QByteArray bytes = bom + lines.join('\n');
     if (file.write(bytes) != bytes.size())
         return false;

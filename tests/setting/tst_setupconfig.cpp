@@ -166,6 +166,7 @@ private slots:
 
     void emptyStringsStayEmpty_data();
     void emptyStringsStayEmpty();
+    void passwordFileIsTheOwnersAlone();
     void stopGraceBounds_data();
     void stopGraceBounds();
     void conversions_data();
@@ -346,6 +347,26 @@ void TestSetupConfig::emptyStringsStayEmpty()
 
     QCOMPARE(memberValue(key).toString(), QString());
     QCOMPARE(fileValues(app.iniPath()).value(key, QStringLiteral("<missing>")), QString());
+}
+
+// The file holds the database password in clear text.
+void TestSetupConfig::passwordFileIsTheOwnersAlone()
+{
+#if defined(Q_OS_WIN)
+    QSKIP("Windows: the installer's folder permissions protect config\\");
+#else
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    const QFileDevice::Permissions groupRead = ownerOnly | QFileDevice::ReadGroup;
+    TestSupport::TempAppDir app;
+    app.initialize();
+    // Owner, group and others (the "user" bits repeat the owner's for root).
+    const auto mode = [&app] { return QFile::permissions(app.iniPath()) & 0xF0FF; };
+    QCOMPARE(mode(), ownerOnly);
+    // A mode its owner chose stays through a save.
+    QVERIFY(QFile::setPermissions(app.iniPath(), groupRead));
+    QVERIFY(config()->saveMediaServerParam({QStringLiteral("/x"), QString(), QStringLiteral("changed"), 10}));
+    QCOMPARE(mode(), groupRead);
+#endif
 }
 
 void TestSetupConfig::stopGraceBounds_data()

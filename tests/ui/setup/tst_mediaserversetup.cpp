@@ -598,6 +598,12 @@ void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows()
     p.reset();   // the log is written out when its panel goes
     QFile log(appDir->path() + QStringLiteral("/logs/MediaServer.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
+#if !defined(Q_OS_WIN)
+    // No other local user reads the servers' output (the "user" bits repeat the owner's).
+    QCOMPARE(log.permissions() & 0xF0FF, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QCOMPARE(QFile::permissions(appDir->path() + QStringLiteral("/logs")) & 0xF0FF,
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
     const QByteArray bytes = log.readAll();
     // Lines end as the system's text files do.
     QVERIFY(bytes.endsWith(Platform::textLineEnd()));

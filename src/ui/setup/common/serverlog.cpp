@@ -35,10 +35,34 @@ ServerLog::~ServerLog()
     worker.join();
 }
 
+namespace {
+
+// Server output may hold what no other local user should read (addresses,
+// accounts): a folder or log the launcher makes is its owner's alone.
+bool makePrivateFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    return QDir().mkpath(path)
+        && QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+bool openPrivateForAppend(QFile &file)
+{
+    const bool fresh = !file.exists();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    if (fresh)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
+}
+
+} // namespace
+
 QString ServerLog::folder(const QString &configDir)
 {
     const QString beside = QFileInfo(configDir).absolutePath() + QStringLiteral("/logs");
-    if (QDir().mkpath(beside) && QFileInfo(beside).isWritable())
+    if (makePrivateFolder(beside) && QFileInfo(beside).isWritable())
         return beside;
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/logs");
 }
@@ -63,7 +87,7 @@ void ServerLog::flush()
 
 void ServerLog::run()
 {
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    makePrivateFolder(QFileInfo(filePath).absolutePath());
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait(lock, [this] { return stopping || !pending.isEmpty(); });
@@ -90,7 +114,7 @@ void ServerLog::run()
 bool ServerLog::write(const QByteArray &data)
 {
     QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!openPrivateForAppend(file))
         return false;
     qint64 size = file.size();
     int from = 0;
@@ -105,7 +129,7 @@ bool ServerLog::write(const QByteArray &data)
                 to = cut + 1;
             } else if (size > 0) {
                 file.close();
-                if (!rotate() || !file.open(QIODevice::WriteOnly | QIODevice::Append))
+                if (!rotate() || !openPrivateForAppend(file))
                     return false;
                 size = 0;
                 continue;
