@@ -181,24 +181,25 @@ void tst_ServerConsole::errorOutputCountsAsRecord()
 void tst_ServerConsole::decoding_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("utf8UntilZero");
+    QTest::addColumn<bool>("utf8");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("utf8 cut at zero") << QByteArray("服务已启动\0garbage", 21) << true << QStringLiteral("服务已启动");
+    // A zero byte is dropped, never what follows it (MySQL command, Redis).
+    QTest::newRow("utf8 zero inside") << QByteArray("服务已启动\0after", 21) << true << QStringLiteral("服务已启动after");
     QTest::newRow("utf8 without zero") << QByteArray("Redis 就绪") << true << QStringLiteral("Redis 就绪");
-    QTest::newRow("utf8 zero first") << QByteArray("\0rest", 5) << true << QString();
+    QTest::newRow("utf8 zero first") << QByteArray("\0rest", 5) << true << QStringLiteral("rest");
     QTest::newRow("system codec keeps all") << QByteArray("plain text") << false << QStringLiteral("plain text");
+    QTest::newRow("system codec zero") << QByteArray("plain\0text", 10) << false << QStringLiteral("plaintext");
 }
 
 void tst_ServerConsole::decoding()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(bool, utf8UntilZero);
+    QFETCH(bool, utf8);
     QFETCH(QString, expected);
 
     ConsoleProbe panel(100);
-    panel.appendOutputRecord(bytes, utf8UntilZero ? ConsoleProbe::Decoding::Utf8UntilZero
-                                                   : ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord(bytes, utf8 ? ConsoleProbe::Decoding::Utf8 : ConsoleProbe::Decoding::SystemCodec);
     const QStringList lines = panel.text().split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(1), expected);

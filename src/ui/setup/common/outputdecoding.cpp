@@ -32,10 +32,18 @@ QString fromSystemCodePage(const QByteArray &bytes, const char *sourcePath)
 #endif
 }
 
-QString fromUtf8UntilZero(const QByteArray &bytes)
+QString fromUtf8(const QByteArray &bytes)
 {
-    const int zero = bytes.indexOf('\0');
-    return QString::fromUtf8(zero < 0 ? bytes : bytes.left(zero));
+    return QString::fromUtf8(bytes);
+}
+
+QByteArray withoutZeroBytes(const QByteArray &bytes)
+{
+    if (!bytes.contains('\0'))
+        return bytes;
+    QByteArray kept = bytes;
+    kept.replace('\0', QByteArray());
+    return kept;
 }
 
 } // namespace OutputDecoding

@@ -11,7 +11,11 @@ namespace OutputDecoding {
 // caller in the assertion that stops the program where no such codec exists.
 QString fromSystemCodePage(const QByteArray &bytes, const char *sourcePath);
 
-// UTF-8, up to (not including) the first zero byte.
-QString fromUtf8UntilZero(const QByteArray &bytes);
+// UTF-8.
+QString fromUtf8(const QByteArray &bytes);
+
+// The bytes without their zero bytes, which show nothing and once cut off
+// the rest of a read (no code page uses a zero byte inside a character).
+QByteArray withoutZeroBytes(const QByteArray &bytes);
 
 } // namespace OutputDecoding

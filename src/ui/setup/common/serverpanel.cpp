@@ -231,9 +231,12 @@ void ServerPanel::setServerParam(const ServerParam &p)
 
 QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
 {
-    if (decoding == Decoding::Utf8UntilZero)
-        return OutputDecoding::fromUtf8UntilZero(bytes);
-    return OutputDecoding::fromSystemCodePage(bytes, texts.sourcePath);
+    // All four servers' output alike: a zero byte is dropped, never the
+    // text after it.
+    const QByteArray kept = OutputDecoding::withoutZeroBytes(bytes);
+    if (decoding == Decoding::Utf8)
+        return OutputDecoding::fromUtf8(kept);
+    return OutputDecoding::fromSystemCodePage(kept, texts.sourcePath);
 }
 
 void ServerPanel::countRecord()

@@ -34,7 +34,7 @@ class ServerPanel : public QWidget
 public:
     enum class Decoding {
         SystemCodec,      // the platform's local 8-bit code page
-        Utf8UntilZero     // UTF-8, cut at the first zero byte
+        Utf8              // UTF-8
     };
 
     struct Texts

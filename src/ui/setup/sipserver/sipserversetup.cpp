@@ -190,7 +190,7 @@ void SipServerSetup::readStandardError1()
 
 void SipServerSetup::readStandardOutput2()
 {
-    appendOutputRecord(mysqlProcess->readAllStandardOutput(), Decoding::Utf8UntilZero);
+    appendOutputRecord(mysqlProcess->readAllStandardOutput(), Decoding::Utf8);
 }
 
 void SipServerSetup::processError2(QProcess::ProcessError error)
@@ -210,7 +210,7 @@ void SipServerSetup::readStandardError2()
 
 void SipServerSetup::readStandardOutput3()
 {
-    appendOutputRecord(redisProcess->readAllStandardOutput(), Decoding::Utf8UntilZero);
+    appendOutputRecord(redisProcess->readAllStandardOutput(), Decoding::Utf8);
 }
 
 void SipServerSetup::processError3(QProcess::ProcessError error)
