@@ -190,6 +190,14 @@ void tst_ServerConsole::decoding_data()
     QTest::newRow("utf8 zero first") << QByteArray("\0rest", 5) << true << QStringLiteral("rest");
     QTest::newRow("system codec keeps all") << QByteArray("plain text") << false << QStringLiteral("plain text");
     QTest::newRow("system codec zero") << QByteArray("plain\0text", 10) << false << QStringLiteral("plaintext");
+    // Nothing may make a line look like another: shown, not obeyed.
+    QTest::newRow("bare CR") << QByteArray("password=secret\rpassword=******") << true
+                             << QStringLiteral("password=secret\u240Dpassword=******");
+    QTest::newRow("backspaces") << QByteArray("rm -rf /\b\b\bdir") << false << QStringLiteral("rm -rf /\u2408\u2408\u2408dir");
+    QTest::newRow("bidi override") << QByteArray("user \u202Egnp.exe") << true << QStringLiteral("user \uFFFDgnp.exe");
+    QTest::newRow("bidi isolate") << QByteArray("a\u2066b\u2069c") << true << QStringLiteral("a\uFFFDb\uFFFDc");
+    QTest::newRow("C1 CSI") << QByteArray("\xC2\x9B" "31mred") << true << QStringLiteral("\uFFFD31mred");
+    QTest::newRow("tab stays") << QByteArray("a\tb") << true << QStringLiteral("a\tb");
 }
 
 void tst_ServerConsole::decoding()

@@ -37,6 +37,35 @@ QString fromUtf8(const QByteArray &bytes)
     return QString::fromUtf8(bytes);
 }
 
+QString visibleControls(const QString &text)
+{
+    const auto suspicious = [](char16_t c) {
+        return (c < 0x20 && c != u'\t' && c != u'\n' && c != 0x1b && c != 0x07) || c == 0x7f || (c >= 0x80 && c <= 0x9f)
+            || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+    };
+    QString out;
+    const int n = text.size();
+    for (int i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (!suspicious(c)) {
+            if (!out.isNull())
+                out += QChar(c);
+            continue;
+        }
+        if (out.isNull())
+            out = text.left(i);
+        if (c == u'\r' && (i + 1 == n || text.at(i + 1) == QLatin1Char('\n')))
+            out += QChar(c);
+        else if (c < 0x20)
+            out += QChar(char16_t(0x2400 + c));
+        else if (c == 0x7f)
+            out += QChar(char16_t(0x2421));
+        else
+            out += QChar(QChar::ReplacementCharacter);
+    }
+    return out.isNull() ? text : out;
+}
+
 QByteArray withoutZeroBytes(const QByteArray &bytes)
 {
     if (!bytes.contains('\0'))

@@ -234,9 +234,9 @@ QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
     // All four servers' output alike: a zero byte is dropped, never the
     // text after it.
     const QByteArray kept = OutputDecoding::withoutZeroBytes(bytes);
-    if (decoding == Decoding::Utf8)
-        return OutputDecoding::fromUtf8(kept);
-    return OutputDecoding::fromSystemCodePage(kept, texts.sourcePath);
+    return OutputDecoding::visibleControls(decoding == Decoding::Utf8
+                                               ? OutputDecoding::fromUtf8(kept)
+                                               : OutputDecoding::fromSystemCodePage(kept, texts.sourcePath));
 }
 
 void ServerPanel::countRecord()
