@@ -131,9 +131,8 @@ void tst_SipServerSetup::startRunsServicesThenServer()
     Panel p(QStringLiteral("out sip-up\\n forever"));
     p.start();
     QTRY_VERIFY(p.text().contains(QStringLiteral("sip-up")));
-    // MySQL's output is UTF-8 cut at its first zero byte.
-    QTRY_VERIFY(p.text().contains(QStringLiteral("mysql-ok")));
-    QVERIFY(!p.text().contains(QStringLiteral("tail")));
+    // MySQL's output is UTF-8; a zero byte in it is dropped, not what follows.
+    QTRY_VERIFY(p.text().contains(QStringLiteral("mysql-oktail")));
     qint64 redisPid = -1;
     if (kRedis) {
         QTRY_VERIFY_WITH_TIMEOUT(redis->ping(), 10000);
