@@ -86,6 +86,11 @@ QString SetupDatabase::open(const MysqlParam &settings)
     db.setUserName(settings.userName);
     if (!settings.password.isEmpty())
         db.setPassword(settings.password);
+    // A database server that hangs (stopped, or a firewall that swallows
+    // packets) fails the step instead of freezing the sequence for ever.
+    const int timeout = SetupConfig::instance()->dbTimeout();
+    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=%1;MYSQL_OPT_WRITE_TIMEOUT=%1")
+                             .arg(timeout));
     if (db.open())
         return QString();
     return QStringLiteral("数据库打开失败： ") + db.lastError().text();

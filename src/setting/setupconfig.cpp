@@ -74,6 +74,7 @@ void SetupConfig::setDefaults()
     mysqlSetup = {true, PlatformDefaults::mysqlCmdPath(), PlatformDefaults::mysqlWorkDir(), PlatformDefaults::mysqlCmdStr()};
     redisSetup = {true, PlatformDefaults::redisPath(), PlatformDefaults::redisWorkDir(), PlatformDefaults::redisParameter()};
     m_stopGrace = 5;
+    m_dbTimeout = 300;
     mediaAutoRestart = false;
     sipAutoRestart = false;
 }
@@ -174,6 +175,12 @@ void SetupConfig::load()
             m_stopGrace = seconds;
         else
             m_stopGraceIgnored = raw;
+    }
+    {
+        bool ok = false;
+        const int seconds = store.value(QStringLiteral("/Time/DbTimeout"), QString()).trimmed().toInt(&ok);
+        if (ok && seconds >= 1 && seconds <= 86400)
+            m_dbTimeout = seconds;
     }
     const KeyEntry optional[] = {
         {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaAutoRestart},

@@ -39,6 +39,9 @@ public:
     // The file's /Time/StopGrace when it was not a number of 0 to 600 (the
     // default applies then); null when it was fine or absent.
     QString stopGraceIgnored() const { return m_stopGraceIgnored; }
+    // Seconds the database may keep one statement's answer waiting (1 to
+    // 86400, optional key /Time/DbTimeout); connecting has 10 seconds.
+    int dbTimeout() const { return m_dbTimeout; }
     // Whether the panel of this group ("MediaServer", "SipServer") restarts
     // its server when it ends by itself.
     bool autoRestart(const QString &group) const;
@@ -80,6 +83,7 @@ private:
     // Read when present, never completed: the file keeps its 25 keys.
     int m_stopGrace = 5;
     QString m_stopGraceIgnored;
+    int m_dbTimeout = 300;
     bool mediaAutoRestart = false;
     bool sipAutoRestart = false;
 };

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QtTest>
 
 #include <atomic>
@@ -182,7 +183,7 @@ private:
     std::thread thread;
 };
 
-enum Account { Valid, NoPassword, WrongPassword, MissingDatabase, ClosedPort };
+enum Account { Valid, NoPassword, WrongPassword, MissingDatabase, ClosedPort, SilentServer };
 enum Before { NewWorker, FailedOpen, PreviousWorkerDestroyed };
 
 } // namespace
@@ -207,6 +208,9 @@ private slots:
         QTest::newRow("wrong password") << int(WrongPassword) << QStringLiteral("Access denied");
         QTest::newRow("missing database") << int(MissingDatabase) << QStringLiteral("Unknown database");
         QTest::newRow("closed port") << int(ClosedPort) << QStringLiteral("Can't connect");
+        // Accepts the connection and never answers (a hung server): the
+        // 10 s connect time-out fails it.
+        QTest::newRow("silent server") << int(SilentServer) << QString::fromLatin1("server");
     }
 
     void openConnection()
@@ -217,6 +221,7 @@ private slots:
         REQUIRE_DB(fx);
         const QString host = DbFixture::host();
         QByteArray ini = fx.mysqlIni();
+        QTcpServer silent;
         if (account == NoPassword) {
             const QString user = fx.user() + QStringLiteral("_np");
             QVERIFY2(fx.createUser(user, QString()), qPrintable(fx.lastError()));
@@ -228,6 +233,12 @@ private slots:
             // rather than "denied".
             ini = DbFixture::mysqlIni(host, fx.database() + QStringLiteral("_missing"),
                                       DbFixture::adminUser(), DbFixture::adminPassword());
+        } else if (account == SilentServer) {
+            // The kernel completes the connection; nobody ever reads it.
+            if (!silent.listen(QHostAddress(QStringLiteral("127.0.0.2")), 3306))
+                QSKIP(qPrintable(QStringLiteral("cannot listen on 127.0.0.2:3306: ") + silent.errorString()));
+            silent.pauseAccepting();
+            ini = DbFixture::mysqlIni(QStringLiteral("127.0.0.2"), fx.database(), fx.user(), fx.password());
         } else if (account == ClosedPort) {
             // Loopback, but not the address the server listens on.
             ini = DbFixture::mysqlIni(QStringLiteral("127.0.0.2"), fx.database(), fx.user(), fx.password());
