@@ -20,6 +20,60 @@ QString scriptFailure(const QString &path, const QString &reason)
     return QStringLiteral("执行脚本失败： ") + path + QLatin1Char('\n') + reason;
 }
 
+// The first line of the script's statement number `index` (from 1), as the
+// server splits a multi-statement text: at semicolons outside quotes and
+// comments. Empty when the script has fewer statements.
+QString statementHead(const QString &script, int index)
+{
+    int number = 1;
+    int start = 0;
+    QChar quote;
+    const int n = script.size();
+    for (int i = 0; i < n; ++i) {
+        const QChar c = script.at(i);
+        const QChar next = i + 1 < n ? script.at(i + 1) : QChar();
+        if (!quote.isNull()) {
+            if (c == QLatin1Char('\\') && quote != QLatin1Char('`'))
+                ++i;
+            else if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            quote = c;
+        } else if (c == QLatin1Char('#') || (c == QLatin1Char('-') && next == QLatin1Char('-'))) {
+            const int end = script.indexOf(QLatin1Char('\n'), i);
+            i = end < 0 ? n : end;
+        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+            const int end = script.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 1;
+        } else if (c == QLatin1Char(';')) {
+            if (number == index)
+                break;
+            ++number;
+            start = i + 1;
+        }
+    }
+    if (number != index)
+        return QString();
+    // Its first line of code, past blanks and comments.
+    for (int i = start; i < n;) {
+        const QChar c = script.at(i);
+        const QChar next = i + 1 < n ? script.at(i + 1) : QChar();
+        if (c.isSpace()) {
+            ++i;
+        } else if (c == QLatin1Char('#') || (c == QLatin1Char('-') && next == QLatin1Char('-'))) {
+            const int end = script.indexOf(QLatin1Char('\n'), i);
+            i = end < 0 ? n : end + 1;
+        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+            const int end = script.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+        } else {
+            const int end = script.indexOf(QLatin1Char('\n'), i);
+            return script.mid(i, end < 0 ? -1 : end - i).trimmed().left(200);
+        }
+    }
+    return QString();
+}
+
 // Offset of the first byte that does not belong to a well-formed UTF-8
 // sequence (no overlong forms, surrogates or code points past U+10FFFF);
 // -1 when all of it is UTF-8.
@@ -127,6 +181,19 @@ QString SetupDatabase::execScript(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("打不开") + path;
+    // A script larger than the server takes is refused before it is read:
+    // a 50 MB one would cost several times that in memory first.
+    qint64 packetLimit = 0;
+    if (connected && ownsConnection()) {
+        const QString dead = makeLive(path, &packetLimit);
+        if (!dead.isEmpty())
+            return dead;
+        if (file.size() + 1 > packetLimit) {
+            return scriptFailure(path, QStringLiteral("脚本有 %1 字节，超过服务器一次可接收的 max_allowed_packet（%2 字节）")
+                                           .arg(file.size())
+                                           .arg(packetLimit));
+        }
+    }
     const QByteArray bytes = file.readAll();
     file.close();
     const int end = bytes.indexOf('\0');
@@ -149,10 +216,6 @@ QString SetupDatabase::execScript(const QString &path)
     if (text.trimmed().isEmpty())
         return QString();
 
-    qint64 packetLimit = 0;
-    const QString dead = makeLive(path, &packetLimit);
-    if (!dead.isEmpty())
-        return dead;
     // The server drops the connection on a packet over its limit, with no
     // more than "gone away" to say why; the query packet is the text plus
     // one command byte.
@@ -167,13 +230,23 @@ QString SetupDatabase::execScript(const QString &path)
     // stops at the first that fails. exec() reports only the first statement;
     // each later one reports through nextResult(), which also drains the
     // result sets of SELECTs so the connection stays in step.
+    // A failure names the statement (the server has run those before it:
+    // the retry of an unchanged script may fail on what they made).
     QSqlQuery query(db);
+    const auto failedAt = [&](int ran) {
+        QString where = QStringLiteral("第 %1 条语句失败（此前 %2 条已执行）").arg(ran + 1).arg(ran);
+        const QString head = statementHead(text, ran + 1);
+        if (!head.isEmpty())
+            where += QStringLiteral("： ") + head;
+        return scriptFailure(path, where + QLatin1Char('\n') + query.lastError().text());
+    };
     if (!query.exec(text))
-        return scriptFailure(path, query.lastError().text());
-    while (query.nextResult()) {
-    }
+        return failedAt(0);
+    int ran = 1;
+    while (query.nextResult())
+        ++ran;
     if (query.lastError().isValid())
-        return scriptFailure(path, query.lastError().text());
+        return failedAt(ran);
     return QString();
 }
 

@@ -315,7 +315,14 @@ private slots:
         QTest::newRow("third of four fails")
             << bytes("INSERT INTO t (n) VALUES (1); INSERT INTO t (n) VALUES (2);"
                      " INSERT INTO missing_table (n) VALUES (3); INSERT INTO t (n) VALUES (4);")
-            << QStringLiteral("missing_table") << QStringList({"1", "2"});
+            << QStringLiteral("第 3 条语句失败（此前 2 条已执行）： INSERT INTO missing_table (n) VALUES (3);")
+            << QStringList({"1", "2"});
+        // Semicolons in texts and comments do not end a statement.
+        QTest::newRow("failing statement named past quotes and comments")
+            << bytes("INSERT INTO t (n) VALUES (1); # one; really\n"
+                     "INSERT INTO t (n) VALUES (length('a;b')); /* ; */\n-- c;\nINSERT INTO nope (n) VALUES (3);")
+            << QStringLiteral("第 3 条语句失败（此前 2 条已执行）： INSERT INTO nope (n) VALUES (3);")
+            << QStringList({"1", "3"});
         QTest::newRow("failure after a result set")
             << bytes("SELECT 1; INSERT INTO t (n) VALUES (1); INSERT INTO t (no_such_column) VALUES (5);"
                      " INSERT INTO t (n) VALUES (2);")
@@ -325,7 +332,7 @@ private slots:
             << QStringLiteral("SQL syntax") << QStringList({"1"});
         QTest::newRow("first statement fails")
             << bytes("INSERT INTO missing_table (n) VALUES (1); INSERT INTO t (n) VALUES (2);")
-            << QStringLiteral("missing_table") << none;
+            << QStringLiteral("第 1 条语句失败（此前 0 条已执行）： INSERT INTO missing_table") << none;
         QTest::newRow("text after a zero byte is not run")
             << bytes("INSERT INTO t (n) VALUES (1);\0INSERT INTO t (n) VALUES (2);") << QString() << QStringList({"1"});
         QTest::newRow("zero byte first") << bytes("\0INSERT INTO t (n) VALUES (1);") << QString() << none;
