@@ -30,6 +30,11 @@ void UpdateStart::setReadiness(std::function<bool()> probe, const QRegularExpres
     readyPattern = pattern;
 }
 
+void UpdateStart::setServerCheck(std::function<bool()> running)
+{
+    serverRunning = std::move(running);
+}
+
 bool UpdateStart::begin()
 {
     if (running)
@@ -37,6 +42,12 @@ bool UpdateStart::begin()
     running = true;
     switch (current) {
     case Step::StartServer:
+        // The server did not start or ended: start it again, then wait.
+        emit startServerRequested();
+        current = Step::Wait;
+        waited = 0;
+        waitTimer.start();
+        break;
     case Step::Wait:
         // A wait that timed out: the server was started, wait for it again.
         current = Step::Wait;
@@ -93,6 +104,8 @@ void UpdateStart::onError(const QString &message)
 
 void UpdateStart::onTick()
 {
+    if (serverStopped())
+        return;
     ++waited;
     const bool ready = readyProbe && readyProbe();
     if (ready || waited >= waitSeconds)
@@ -107,8 +120,22 @@ void UpdateStart::serverOutput(const QString &text)
         endWait(true);
 }
 
+bool UpdateStart::serverStopped()
+{
+    if (!serverRunning || serverRunning())
+        return false;
+    waitTimer.stop();
+    waited = 0;
+    running = false;
+    current = Step::StartServer;
+    emit failed(QStringLiteral("SIP服务器未运行，未执行更新脚本"));
+    return true;
+}
+
 void UpdateStart::endWait(bool ready)
 {
+    if (serverStopped())
+        return;
     waitTimer.stop();
     waited = 0;
     if (!ready) {

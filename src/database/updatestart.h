@@ -41,6 +41,9 @@ public:
     // pattern; the wait seconds become the time-out. Neither set: the wait
     // lasts its seconds, ready or not.
     void setReadiness(std::function<bool()> probe, const QRegularExpression &pattern);
+    // Whether the SIP server runs: the update script runs only while it
+    // does, so 100 % never stands beside a server that did not start.
+    void setServerCheck(std::function<bool()> running);
 
     Step step() const { return current; }
     bool isRunning() const { return running; }
@@ -64,6 +67,8 @@ private:
     void onError(const QString &message);
     void onTick();
     void endWait(bool ready);
+    // The server is not running: the sequence stops before the update.
+    bool serverStopped();
 
     std::unique_ptr<SqlProcessThread> worker;
     QTimer waitTimer;
@@ -71,6 +76,7 @@ private:
     bool running = false;
     int waitSeconds = 4;
     int waited = 0;
+    std::function<bool()> serverRunning;
     std::function<bool()> readyProbe;
     QRegularExpression readyPattern;
 };

@@ -69,7 +69,8 @@ private slots:
     void missingCleanScriptThenRetryKeepsConnection();
     void killedConnectionThenNextPressRecovers();
     void failingStatementStopsSequence();
-    void closingDuringWaitStillUpdates();
+    void serverGoneStopsBeforeUpdate_data();
+    void serverGoneStopsBeforeUpdate();
     void refusedWhileServerRuns();
     void destroyedDuringRunningTask();
     void secondPressWhileRunningDoesNothing();
@@ -281,18 +282,42 @@ void tst_SipUpdateStart::failingStatementStopsSequence()
     QCOMPARE(probeRows(), QStringList());
 }
 
-void tst_SipUpdateStart::closingDuringWaitStillUpdates()
+void tst_SipUpdateStart::serverGoneStopsBeforeUpdate_data()
 {
+    QTest::addColumn<QString>("program");   // empty: the helper, closed during the wait
+    QTest::newRow("closed during the wait") << QString();
+    QTest::newRow("program missing") << QStringLiteral("/nonexistent/sip-server");
+    QTest::newRow("crashes at once") << QStringLiteral("crash");
+}
+
+// The update script runs only while the SIP server does: never 100 % beside
+// "服务器未启动". The next press starts the server again and goes on.
+void tst_SipUpdateStart::serverGoneStopsBeforeUpdate()
+{
+    QFETCH(QString, program);
     configure(2);
+    if (program == QLatin1String("crash"))
+        panel->setServerParam({testHelperPath(), QString(), QStringLiteral("crash"), 10000});
+    else if (!program.isEmpty())
+        panel->setServerParam({program, QString(), QString(), 10000});
+    ModalBoxCloser closer;
     updateButton()->click();
-    QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
-    QCOMPARE(qRound(bar()->getValue()), 75);
-    closeServer();
-    QVERIFY(bar()->isHidden());
+    if (program.isEmpty()) {
+        QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
+        closeServer();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
+    QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未运行，未执行更新脚本"));
     QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
-    QTRY_COMPARE_WITH_TIMEOUT(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}), 6000);
-    QTRY_COMPARE(qRound(bar()->getValue()), 100);
-    QVERIFY(bar()->isHidden());
+    QVERIFY(qRound(bar()->getValue()) < 100);
+    if (!program.isEmpty())
+        return;
+    updateButton()->click();
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+    QCOMPARE(closer.count(), 1);
+    closeServer();
 }
 
 void tst_SipUpdateStart::refusedWhileServerRuns()
@@ -369,6 +394,10 @@ void tst_SipUpdateStart::readyPort()
         QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
         QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未在等待时间内就绪"));
         QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
+        // The next press resumes the wait; the running server does not refuse it.
+        updateButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 2, 10000);
+        QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未在等待时间内就绪"));
     }
     closeServer();
 }

@@ -91,6 +91,7 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
     connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
 
+    sequence->setServerCheck([this] { return process->isActive(); });
     connect(sequence, &UpdateStart::failed, this, &SipServerSetup::sqlError);
     connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
     connect(sequence, &UpdateStart::startServerRequested, this, &SipServerSetup::slotSetupProgram);
@@ -236,7 +237,9 @@ void SipServerSetup::loadDataSetupProgram()
         return;
     setupMysql();
     setupRedis();
-    if (refuseWhileBusy(process))
+    // A press after a failure resumes at the failed step: the server it
+    // started is no reason to refuse it.
+    if (sequence->step() == UpdateStart::Step::Connect && refuseWhileBusy(process))
         return;
     progressBar->setValue(0);
     progressBar->show();
