@@ -9,7 +9,10 @@
 #include <QMessageBox>
 #include <QSharedMemory>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 
 void initLauncherResources()
 {
@@ -51,13 +54,27 @@ int runLauncher(int &argc, char **argv)
     // it is hidden must not end the program. Only the two quit paths do.
     app.setQuitOnLastWindowClosed(false);
 
-    dropStaleGuard();
-    QSharedMemory guard(QString::fromLatin1(kGuardKey));
-    // Two copies started together may both find no segment to attach to; the
-    // creation decides between them, so one that loses it is a second copy
-    // too. Any other failure to create the guard does not keep us from running.
-    const bool running = guard.attach(QSharedMemory::ReadWrite)
-        || (!guard.create(1, QSharedMemory::ReadWrite) && guard.error() == QSharedMemory::AlreadyExists);
+    // On Unix a lock file only our own user can make decides; the shared
+    // memory guard is still held for whoever looks for it.
+    const Platform::InstanceLock lock =
+        Platform::lockSingleInstance(QCoreApplication::applicationDirPath() + QStringLiteral("/config"));
+    // Another local user's objects behind the shared memory guard can make
+    // it wait for ever: it gets two seconds, off the main thread.
+    auto guard = std::make_shared<QSharedMemory>(QString::fromLatin1(kGuardKey));
+    std::packaged_task<bool()> check([guard] {
+        dropStaleGuard();
+        // Two copies started together may both find no segment to attach
+        // to; the creation decides between them, so one that loses it is a
+        // second copy too. Any other failure does not keep us from running.
+        return guard->attach(QSharedMemory::ReadWrite)
+            || (!guard->create(1, QSharedMemory::ReadWrite) && guard->error() == QSharedMemory::AlreadyExists);
+    });
+    std::future<bool> guardSays = check.get_future();
+    std::thread(std::move(check)).detach();
+    const bool guardAnswered = guardSays.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    const bool guardRunning = guardAnswered && guardSays.get();
+    const bool running = lock == Platform::InstanceLock::HeldElsewhere
+        || (lock == Platform::InstanceLock::NotUsed && guardRunning);
     if (running) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"),
                         QStringLiteral("程序已经启动, 请勿重复启动!"), QMessageBox::Ok);

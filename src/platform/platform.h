@@ -64,6 +64,14 @@ qint64 watchdogPid();
 // (System V); removes it when nobody is attached. Nothing to do on Windows.
 void dropStaleGuard(const QString &key);
 
+// Unix: the single-instance guard's System V objects live in the shared
+// temp folder, where another local user can make them first. A lock file
+// only the launcher's own user can create (in the settings folder when it
+// may write there, else its private runtime folder) decides instead, held
+// until the process ends. Windows: NotUsed (its guard is per session).
+enum class InstanceLock { Acquired, HeldElsewhere, NotUsed };
+InstanceLock lockSingleInstance(const QString &settingsDir);
+
 // Before the application object: DLLs and Qt plug-ins only from the
 // launcher's own folder and the system's (Windows; nothing elsewhere).
 void restrictLibrarySearch();

@@ -1,12 +1,16 @@
 #include "platform/platform.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QStandardPaths>
 #include <QProcess>
 #include <QSharedMemory>
 #include <QSocketNotifier>
 #include <QVector>
 
 #include <cerrno>
+#include <memory>
 #include <csignal>
 #include <cstdint>
 #include <sys/socket.h>
@@ -215,6 +219,24 @@ void dropStaleGuard(const QString &key)
     QSharedMemory probe(key);
     if (probe.attach(QSharedMemory::ReadWrite))
         probe.detach();
+}
+
+InstanceLock lockSingleInstance(const QString &settingsDir)
+{
+    static std::unique_ptr<QLockFile> held;
+    QString dir = settingsDir;
+    if (!QFileInfo(dir).isDir() || !QFileInfo(dir).isWritable())
+        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty())
+        return InstanceLock::NotUsed;
+    auto lock = std::make_unique<QLockFile>(dir + QStringLiteral("/.tessarin.lock"));
+    // Stale only when its holder is gone (a crash, a kill), never by age:
+    // the launcher runs for months.
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0))
+        return lock->error() == QLockFile::LockFailedError ? InstanceLock::HeldElsewhere : InstanceLock::NotUsed;
+    held = std::move(lock);
+    return InstanceLock::Acquired;
 }
 
 void restrictLibrarySearch()

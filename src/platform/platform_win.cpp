@@ -249,6 +249,12 @@ void dropStaleGuard(const QString &key)
     Q_UNUSED(key)
 }
 
+InstanceLock lockSingleInstance(const QString &settingsDir)
+{
+    Q_UNUSED(settingsDir)
+    return InstanceLock::NotUsed;
+}
+
 void restrictLibrarySearch()
 {
     // An elevated launcher must not load a DLL planted in the current folder
