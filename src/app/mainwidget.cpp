@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSlider>
 #include <QSplitter>
@@ -188,9 +189,24 @@ void MainWidget::setFontSize(int value)
     static const QRegularExpression marker(QStringLiteral("%[0-9]"));
     if (sheet.contains(marker))
         sheet = sheet.arg(value);
+    applyingFont = true;
     qApp->setStyleSheet(sheet);
     sizeLabel->setText(QString::number(fontSize));
+    layout()->activate();
+    if (chosenSize.isValid() && !isMaximized() && !isFullScreen()) {
+        const QSize back = chosenSize.expandedTo(minimumSizeHint());
+        if (back != size())
+            resize(back);
+    }
     keepOnScreen();
+    applyingFont = false;
+}
+
+void MainWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (!applyingFont && !isMaximized() && !isFullScreen())
+        chosenSize = event->size();
 }
 
 void MainWidget::keepOnScreen()

@@ -32,6 +32,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void initUi();
@@ -51,6 +52,10 @@ private:
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;
+    // The size the operator gave the window (or its first size): a larger
+    // font may force it past that, a smaller one gives it back.
+    QSize chosenSize;
+    bool applyingFont = false;
     QLabel *settingsNotice = nullptr;   // a settings file that cannot be written
     bool settingsChecked = false;
 };
