@@ -20,6 +20,23 @@ QString scriptFailure(const QString &path, const QString &reason)
     return QStringLiteral("执行脚本失败： ") + path + QLatin1Char('\n') + reason;
 }
 
+// Where the comment starting at i ends (just past its line end or "*/"),
+// or -1 when no comment starts there.
+int pastComment(const QString &script, int i)
+{
+    const QChar c = script.at(i);
+    const QChar next = i + 1 < script.size() ? script.at(i + 1) : QChar();
+    if (c == QLatin1Char('#') || (c == QLatin1Char('-') && next == QLatin1Char('-'))) {
+        const int end = script.indexOf(QLatin1Char('\n'), i);
+        return end < 0 ? script.size() : end + 1;
+    }
+    if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+        const int end = script.indexOf(QLatin1String("*/"), i + 2);
+        return end < 0 ? script.size() : end + 2;
+    }
+    return -1;
+}
+
 // The first line of the script's statement number `index` (from 1), as the
 // server splits a multi-statement text: at semicolons outside quotes and
 // comments. Empty when the script has fewer statements.
@@ -31,7 +48,6 @@ QString statementHead(const QString &script, int index)
     const int n = script.size();
     for (int i = 0; i < n; ++i) {
         const QChar c = script.at(i);
-        const QChar next = i + 1 < n ? script.at(i + 1) : QChar();
         if (!quote.isNull()) {
             if (c == QLatin1Char('\\') && quote != QLatin1Char('`'))
                 ++i;
@@ -39,12 +55,8 @@ QString statementHead(const QString &script, int index)
                 quote = QChar();
         } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
             quote = c;
-        } else if (c == QLatin1Char('#') || (c == QLatin1Char('-') && next == QLatin1Char('-'))) {
-            const int end = script.indexOf(QLatin1Char('\n'), i);
-            i = end < 0 ? n : end;
-        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
-            const int end = script.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? n : end + 1;
+        } else if (const int past = pastComment(script, i); past >= 0) {
+            i = past - 1;
         } else if (c == QLatin1Char(';')) {
             if (number == index)
                 break;
@@ -56,16 +68,10 @@ QString statementHead(const QString &script, int index)
         return QString();
     // Its first line of code, past blanks and comments.
     for (int i = start; i < n;) {
-        const QChar c = script.at(i);
-        const QChar next = i + 1 < n ? script.at(i + 1) : QChar();
-        if (c.isSpace()) {
+        if (script.at(i).isSpace()) {
             ++i;
-        } else if (c == QLatin1Char('#') || (c == QLatin1Char('-') && next == QLatin1Char('-'))) {
-            const int end = script.indexOf(QLatin1Char('\n'), i);
-            i = end < 0 ? n : end + 1;
-        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
-            const int end = script.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? n : end + 2;
+        } else if (const int past = pastComment(script, i); past >= 0) {
+            i = past;
         } else {
             const int end = script.indexOf(QLatin1Char('\n'), i);
             return script.mid(i, end < 0 ? -1 : end - i).trimmed().left(200);

@@ -3,16 +3,16 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStandardPaths>
 #include <QProcess>
 #include <QSharedMemory>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QVector>
 
 #include <cerrno>
-#include <memory>
 #include <csignal>
 #include <cstdint>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <sys/types.h>

@@ -166,22 +166,22 @@ void SetupConfig::load()
     // Beyond ten minutes a hidden launcher would hold its servers (and the
     // single-instance guard) for ever after "退出"; milliseconds of larger
     // values would overflow.
-    m_stopGraceIgnored.clear();
-    if (store.contains(QStringLiteral("/Time/StopGrace"))) {
-        const QString raw = store.value(QStringLiteral("/Time/StopGrace"), QString());
+    // A value present but not a number in range leaves the default and is
+    // returned (null when absent or taken).
+    const auto readSeconds = [&store](const char *key, int low, int high, int *seconds) {
+        const QString k = QLatin1String(key);
+        if (!store.contains(k))
+            return QString();
+        const QString raw = store.value(k, QString());
         bool ok = false;
-        const int seconds = raw.trimmed().toInt(&ok);
-        if (ok && seconds >= 0 && seconds <= 600)
-            m_stopGrace = seconds;
-        else
-            m_stopGraceIgnored = raw;
-    }
-    {
-        bool ok = false;
-        const int seconds = store.value(QStringLiteral("/Time/DbTimeout"), QString()).trimmed().toInt(&ok);
-        if (ok && seconds >= 1 && seconds <= 86400)
-            m_dbTimeout = seconds;
-    }
+        const int value = raw.trimmed().toInt(&ok);
+        if (!ok || value < low || value > high)
+            return raw.isNull() ? QStringLiteral("") : raw;
+        *seconds = value;
+        return QString();
+    };
+    m_stopGraceIgnored = readSeconds("/Time/StopGrace", 0, 600, &m_stopGrace);
+    readSeconds("/Time/DbTimeout", 1, 86400, &m_dbTimeout);
     const KeyEntry optional[] = {
         {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaAutoRestart},
         {"/SipServer/AutoRestart", nullptr, nullptr, &sipAutoRestart},

@@ -33,8 +33,8 @@ public:
     MysqlParam mysqlParam() const { return mysql; }
     SetupMysqlParam setupMysqlParam() const { return mysqlSetup; }
     SetupRedisParam setupRedisParam() const { return redisSetup; }
-    // Seconds a stopped server has to end before it is killed; 0 kills at once.
-    // Seconds a stopped server has to end before it is killed (0 to 600).
+    // Seconds a stopped server has to end before it is killed (0 to 600;
+    // 0 kills at once).
     int stopGrace() const { return m_stopGrace; }
     // The file's /Time/StopGrace when it was not a number of 0 to 600 (the
     // default applies then); null when it was fine or absent.

@@ -32,11 +32,6 @@ QString fromSystemCodePage(const QByteArray &bytes, const char *sourcePath)
 #endif
 }
 
-QString fromUtf8(const QByteArray &bytes)
-{
-    return QString::fromUtf8(bytes);
-}
-
 QString visibleControls(const QString &text)
 {
     const auto suspicious = [](char16_t c) {

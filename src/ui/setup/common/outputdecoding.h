@@ -11,15 +11,13 @@ namespace OutputDecoding {
 // caller in the assertion that stops the program where no such codec exists.
 QString fromSystemCodePage(const QByteArray &bytes, const char *sourcePath);
 
-// UTF-8.
-QString fromUtf8(const QByteArray &bytes);
-
 // Characters that could make a line look like another (a bare carriage
 // return or backspaces overwriting it in a terminal, bidirectional overrides
 // reordering it, C1 controls) made visible: C0 controls as their Control
 // Pictures (U+2400...), the others as U+FFFD. Tabs, line ends, ESC and BEL
-// (for the colour parser: BEL ends a title sequence) stay; so does a carriage return before a line feed or
-// at the very end (half a CRLF cut by the pipe).
+// (for the colour parser: BEL ends a title sequence) stay; so does a
+// carriage return before a line feed or at the very end (half a CRLF cut by
+// the pipe).
 QString visibleControls(const QString &text);
 
 // The bytes without their zero bytes, which show nothing and once cut off

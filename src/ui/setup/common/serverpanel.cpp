@@ -38,6 +38,12 @@
 
 namespace {
 
+// A banner's title and the run of hyphens every banner ends with.
+QString dashed(const QString &title)
+{
+    return title + QString(50, QLatin1Char('-'));
+}
+
 // Local time, "yyyy-MM-dd hh:mm:ss.zzz". A busy server writes thousands of
 // records a second, so the date and time are formatted once per second.
 QString timestamp()
@@ -235,7 +241,7 @@ QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
     // text after it.
     const QByteArray kept = OutputDecoding::withoutZeroBytes(bytes);
     return OutputDecoding::visibleControls(decoding == Decoding::Utf8
-                                               ? OutputDecoding::fromUtf8(kept)
+                                               ? QString::fromUtf8(kept)
                                                : OutputDecoding::fromSystemCodePage(kept, texts.sourcePath));
 }
 
@@ -292,13 +298,13 @@ void ServerPanel::appendSeparator()
 
 void ServerPanel::appendStartBanner()
 {
-    appendBanner(QStringLiteral("  程序启动--------------------------------------------------"), ConsolePalette::started());
+    appendBanner(dashed(QStringLiteral("  程序启动")), ConsolePalette::started());
 }
 
 void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProcess *process)
 {
     if (error == QProcess::FailedToStart) {
-        appendBanner(QStringLiteral("  程序启动失败--------------------------------------------------"), ConsolePalette::failed());
+        appendBanner(dashed(QStringLiteral("  程序启动失败")), ConsolePalette::failed());
         // The console shows text literally, so neither part can turn into markup.
         if (process)
             emitLine(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
@@ -309,16 +315,15 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProces
 
 void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process)
 {
-    static const QString dashes = QStringLiteral("--------------------------------------------------");
     if (status == QProcess::CrashExit)
-        appendBanner(QStringLiteral("  程序异常终止") + dashes, ConsolePalette::failed());
+        appendBanner(dashed(QStringLiteral("  程序异常终止")), ConsolePalette::failed());
     else if (exitCode == 0 || (process && process->stopRequested()))
         // A program asked to stop may answer with any code (Java: 143, or
         // 130 after Ctrl+C): it did what it was asked.
-        appendBanner(QStringLiteral("  程序结束") + dashes, ConsolePalette::started());
+        appendBanner(dashed(QStringLiteral("  程序结束")), ConsolePalette::started());
     else
         // A crash loop must not look like clean exits.
-        appendBanner(QStringLiteral("  程序结束(退出码 %1)").arg(exitCode) + dashes, ConsolePalette::failed());
+        appendBanner(dashed(QStringLiteral("  程序结束(退出码 %1)").arg(exitCode)), ConsolePalette::failed());
     appendSeparator();
 }
 
@@ -367,7 +372,7 @@ void ServerPanel::followServerStatus(ServerProcess *process)
         SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
     });
     connect(process, &ServerProcess::restarting, this, [this](int attempt) {
-        appendBanner(QStringLiteral("  自动重启(第%1次)--------------------------------------------------").arg(attempt),
+        appendBanner(dashed(QStringLiteral("  自动重启(第%1次)").arg(attempt)),
                      ConsolePalette::failed());
     });
 }
