@@ -259,6 +259,14 @@ int main(int argc, char **argv)
         if (cmd == "out") {
             writeAll(stdout, unescape(arg));
             ++i;
+        } else if (cmd == "repeat") {
+            // repeat N text: one write of text N times
+            const char *text = i + 2 < argc ? argv[i + 2] : "";
+            std::string piece = unescape(text), all;
+            for (long n = std::atol(arg); n > 0; --n)
+                all += piece;
+            writeAll(stdout, all);
+            i += 2;
         } else if (cmd == "err") {
             writeAll(stderr, unescape(arg));
             ++i;

@@ -15,12 +15,7 @@ bool isKeptControl(ushort c)
     return c == '\t' || c == '\n' || c == '\r';
 }
 
-struct Attributes
-{
-    QColor color;
-    bool bold = false;
-    bool operator==(const Attributes &o) const { return color == o.color && bold == o.bold; }
-};
+using Attributes = Parser::Attributes;
 
 // Applies one SGR parameter list ("1;38;5;208" and the like). Background
 // colours are not shown: the text keeps a colour chosen for the console's
@@ -61,72 +56,36 @@ void applySgr(const QString &params, Attributes &a)
     }
 }
 
-// Length of the escape sequence starting at in[pos] (an ESC), up to the end
-// of the text when it is cut off; an SGR sequence also yields its parameters.
-int escapeLength(const QString &in, int pos, QString *sgr, bool *isSgr)
+bool isStringIntroducer(ushort c)
 {
-    const int n = in.size();
-    int i = pos + 1;
-    if (i >= n)
-        return n - pos;
-    const ushort kind = in.at(i).unicode();
-    if (kind == '[') {
-        // CSI: parameter bytes, intermediate bytes, one final byte.
-        int j = i + 1;
-        while (j < n && in.at(j).unicode() >= 0x30 && in.at(j).unicode() <= 0x3F)
-            ++j;
-        const int paramEnd = j;
-        while (j < n && in.at(j).unicode() >= 0x20 && in.at(j).unicode() <= 0x2F)
-            ++j;
-        if (j >= n)
-            return n - pos;
-        if (in.at(j).unicode() == 'm' && paramEnd == j) {
-            *sgr = in.mid(i + 1, paramEnd - i - 1);
-            *isSgr = true;
-        }
-        return j + 1 - pos;
-    }
-    if (kind == ']' || kind == 'P' || kind == '_' || kind == '^' || kind == 'X') {
-        // String sequences (OSC window titles, DCS ...): up to BEL or ESC \.
-        for (int j = i + 1; j < n; ++j) {
-            if (in.at(j).unicode() == 0x07)
-                return j + 1 - pos;
-            if (in.at(j).unicode() == Esc && j + 1 < n && in.at(j + 1) == QLatin1Char('\\'))
-                return j + 2 - pos;
-        }
-        return n - pos;
-    }
-    // Other two-byte and character-set sequences: intermediates, then final.
-    int j = i;
-    while (j < n && in.at(j).unicode() >= 0x20 && in.at(j).unicode() <= 0x2F)
-        ++j;
-    return (j < n ? j + 1 : n) - pos;
+    return c == ']' || c == 'P' || c == '_' || c == '^' || c == 'X';
 }
 
 } // namespace
 
-QString parse(const QString &in, QVector<Run> *runs)
+QString Parser::feed(const QString &in, QVector<Run> *runs)
 {
     const int n = in.size();
     const QChar *data = in.constData();
     int first = 0;
-    while (first < n && (data[first].unicode() >= 0x20 || isKeptControl(data[first].unicode()))
-           && data[first].unicode() != 0x7F)
-        ++first;
+    if (state == State::Ground) {
+        while (first < n && (data[first].unicode() >= 0x20 || isKeptControl(data[first].unicode()))
+               && data[first].unicode() != 0x7F)
+            ++first;
+    }
     if (first == n) {
         // Nearly every line a server writes: nothing to remove.
         if (runs)
-            *runs = {Run{0, n, QColor(), false}};
+            *runs = {Run{0, n, current.color, current.bold}};
         return in;
     }
 
     QString out;
     out.reserve(n);
     out.append(data, first);
-    Attributes current;
     QVector<Run> found;
     int runStart = 0;
-    auto closeRun = [&](const Attributes &next) {
+    auto switchTo = [&](const Attributes &next) {
         if (next == current)
             return;
         if (out.size() > runStart)
@@ -136,21 +95,91 @@ QString parse(const QString &in, QVector<Run> *runs)
     };
     for (int i = first; i < n;) {
         const ushort c = data[i].unicode();
-        if (c == Esc) {
-            QString sgr;
-            bool isSgr = false;
-            const int length = escapeLength(in, i, &sgr, &isSgr);
-            if (isSgr) {
-                Attributes next = current;
-                applySgr(sgr, next);
-                closeRun(next);
+        switch (state) {
+        case State::Ground:
+            if (c == Esc)
+                state = State::Escape;
+            else if ((c >= 0x20 && c != 0x7F) || isKeptControl(c))
+                out.append(data[i]);
+            ++i;
+            break;
+        case State::Escape:
+            if (c == '[') {
+                state = State::Csi;
+                params.clear();
+                csiPlain = true;
+            } else if (isStringIntroducer(c)) {
+                state = State::String;
+                stringLength = 0;
+            } else if (c >= 0x20 && c <= 0x2F) {
+                state = State::EscapeIntermediate;
+                stringLength = 0;
+            } else if (c == Esc) {
+                // A new sequence begins.
+            } else {
+                // A final byte ends it; anything else is text again.
+                state = State::Ground;
+                if (c < 0x30 || c > 0x7E)
+                    continue;
             }
-            i += length;
-        } else if ((c < 0x20 && !isKeptControl(c)) || c == 0x7F) {
             ++i;
-        } else {
-            out.append(data[i]);
-            ++i;
+            break;
+        case State::EscapeIntermediate:
+            if (c >= 0x20 && c <= 0x2F && ++stringLength <= kMaxSequence) {
+                ++i;
+                break;
+            }
+            state = State::Ground;
+            if (c >= 0x30 && c <= 0x7E)
+                ++i;
+            break;
+        case State::Csi:
+            if (c >= 0x30 && c <= 0x3F) {
+                if (params.size() < kMaxSequence)
+                    params.append(data[i]);
+                else
+                    csiPlain = false;
+                ++i;
+            } else if (c >= 0x20 && c <= 0x2F) {
+                csiPlain = false;
+                ++i;
+            } else if (c >= 0x40 && c <= 0x7E) {
+                if (c == 'm' && csiPlain) {
+                    Attributes next = current;
+                    applySgr(params, next);
+                    switchTo(next);
+                }
+                params.clear();
+                state = State::Ground;
+                ++i;
+            } else {
+                params.clear();
+                state = c == Esc ? State::Escape : State::Ground;
+                if (c == Esc)
+                    ++i;
+            }
+            break;
+        case State::String:
+            if (c == 0x07) {
+                state = State::Ground;
+                ++i;
+            } else if (c == Esc) {
+                state = State::StringEscape;
+                ++i;
+            } else if (c == '\n' || ++stringLength > kMaxSequence) {
+                state = State::Ground;      // the line end, or what follows, shows
+            } else {
+                ++i;
+            }
+            break;
+        case State::StringEscape:
+            // ESC \ ends the string; any other ESC begins a new sequence.
+            state = State::Escape;
+            if (c == '\\') {
+                state = State::Ground;
+                ++i;
+            }
+            break;
         }
     }
     if (out.size() > runStart || found.isEmpty())
@@ -158,6 +187,12 @@ QString parse(const QString &in, QVector<Run> *runs)
     if (runs)
         *runs = found;
     return out;
+}
+
+QString parse(const QString &in, QVector<Run> *runs)
+{
+    Parser parser;
+    return parser.feed(in, runs);
 }
 
 } // namespace AnsiText

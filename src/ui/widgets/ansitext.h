@@ -7,7 +7,7 @@
 // Server consoles often colour their logs with ANSI escape sequences. This
 // turns such text into what a terminal would show: the text without any
 // escape or control sequence, and the stretches of it that SGR gave a
-// colour or boldness. Each call starts with the default attributes.
+// colour or boldness.
 namespace AnsiText {
 
 struct Run
@@ -18,9 +18,47 @@ struct Run
     bool bold = false;
 };
 
-// Returns the visible text; runs (optional) cover it in order, gap-free.
-// Tab, line feed and carriage return stay; every other control character
-// and every escape sequence is removed, also one cut off at the end.
+// One output stream's parser. A pipe read may end anywhere, also inside a
+// sequence, so the state (a sequence begun, the current colour) carries on
+// into the next feed(). What a server writes cannot cost much or hide text:
+//  - a sequence's parameters are kept up to kMaxSequence characters; past
+//    that the sequence still ends where its syntax ends, but does nothing;
+//  - a string sequence (window title, DCS ...) ends at BEL or ESC \, at a
+//    line end (kept as text: a title never spans log lines), or after
+//    kMaxSequence characters, when the text after it shows again;
+//  - a CSI sequence ends at its final byte; any other character ends it
+//    too and is shown.
+class Parser
+{
+public:
+    static constexpr int kMaxSequence = 4096;
+
+    // Returns the visible text; runs (optional) cover it in order, gap-free.
+    // Tab, line feed and carriage return stay; every other control character
+    // and every escape sequence is removed.
+    QString feed(const QString &in, QVector<Run> *runs);
+    // Whether a sequence begun in an earlier feed is still open.
+    bool inSequence() const { return state != State::Ground; }
+
+    struct Attributes
+    {
+        QColor color;
+        bool bold = false;
+        bool operator==(const Attributes &o) const { return color == o.color && bold == o.bold; }
+    };
+
+private:
+    enum class State { Ground, Escape, EscapeIntermediate, Csi, String, StringEscape };
+
+    State state = State::Ground;
+    QString params;         // of the CSI sequence being read
+    bool csiPlain = true;   // no intermediate bytes, parameters within bounds
+    int stringLength = 0;
+    Attributes current;
+};
+
+// A single piece of text on its own, from the default attributes; a sequence
+// cut off at its end is dropped.
 QString parse(const QString &in, QVector<Run> *runs);
 
 } // namespace AnsiText

@@ -150,7 +150,13 @@ void CTextBrowser::appendParagraph(const QString &text, const QTextCharFormat &f
 void CTextBrowser::appendAnsiParagraph(const QString &text, const QTextCharFormat &base)
 {
     QVector<AnsiText::Run> runs;
-    QString shown = AnsiText::parse(text, &runs);
+    const QString shown = AnsiText::parse(text, &runs);
+    appendRunsParagraph(shown, runs, base);
+}
+
+void CTextBrowser::appendRunsParagraph(const QString &shown, const QVector<AnsiText::Run> &runs,
+                                       const QTextCharFormat &base)
+{
     // The paragraph ends there anyway; an empty line after every record
     // would only halve what fits on screen.
     int end = shown.size();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/widgets/ansitext.h"
+
 #include <QPlainTextEdit>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -44,6 +46,8 @@ public:
     // boldness are shown, other escape sequences removed; uncoloured text
     // takes base. One line break at the end is the paragraph's own end.
     void appendAnsiParagraph(const QString &text, const QTextCharFormat &base);
+    // The same for text a stream's parser has already taken apart.
+    void appendRunsParagraph(const QString &shown, const QVector<AnsiText::Run> &runs, const QTextCharFormat &base);
 
     // Empties the console, queued paragraphs included. Hides the base
     // class's clear(), which would leave the queue.

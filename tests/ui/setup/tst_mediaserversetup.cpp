@@ -87,6 +87,7 @@ private slots:
     void launcherKilledLeavesNoTree();
     void startScriptsServerIsFollowed();
     void autoRestartAfterACrash();
+    void logFileHoldsWhatTheConsoleShows_data();
     void logFileHoldsWhatTheConsoleShows();
     void watchdogReplacedLeavesNoTree();
 
@@ -589,9 +590,38 @@ void tst_MediaServerSetup::autoRestartAfterACrash()
     p.close();
 }
 
+void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows_data()
+{
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<QStringList>("lines");     // each shown and logged as a line of its own
+    QTest::addColumn<QStringList>("absent");    // in neither
+
+    QTest::newRow("colours and stderr") << QStringLiteral("out plain\x1b[31mred\x1b[0m\n err oops\n exit 0")
+                                        << QStringList{"plainred", "oops"} << QStringList{"\x1b"};
+    // Hostile output: nothing after a sequence is lost, nothing of one shows.
+    QTest::newRow("title without end") << QStringLiteral("out \x1b]0;title\nLINE-A\nLINE-B\n exit 0")
+                                       << QStringList{"LINE-A", "LINE-B"} << QStringList{"title"};
+    QTest::newRow("sequence cut by a pause") << QStringLiteral("out \x1b[3 sleep 400 out 2mgreen\n exit 0")
+                                             << QStringList{"green"} << QStringList{"2m", "[3"};
+    QTest::newRow("huge SGR") << QStringLiteral("out \x1b[ repeat 200000 1; out 31mafter\n exit 0")
+                              << QStringList{"after"} << QStringList{"1;1"};
+    // "2;" and the first 4094 characters are the sequence's 4 KiB, dropped.
+    QTest::newRow("title past the bound") << QStringLiteral("out \x1b]2; repeat 5000 t out shown\n exit 0")
+                                          << QStringList{QString(906, 't') + "shown"} << QStringList{QString(907, 't')};
+    // A read that ends mid-line: the header never lands inside the line.
+    QTest::newRow("line in two reads") << QStringLiteral("out half- sleep 20 out line\n exit 0")
+                                       << QStringList{"half-line"} << QStringList{};
+    QTest::newRow("last line without end") << QStringLiteral("out done exit 0") << QStringList{"done"} << QStringList{};
+}
+
 void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows()
 {
-    auto p = std::make_unique<Panel>(testHelperPath(), QStringLiteral("out plain\x1b[31mred\x1b[0m\n err oops\n exit 0"));
+    QFETCH(QString, params);
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, absent);
+
+    QFile::remove(appDir->path() + QStringLiteral("/logs/MediaServer.log"));
+    auto p = std::make_unique<Panel>(testHelperPath(), params);
     p->start();
     QTRY_VERIFY(p->text().contains(kEnd));
     const QString shown = p->text();
@@ -609,8 +639,12 @@ void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows()
     QVERIFY(bytes.endsWith(Platform::textLineEnd()));
     QString logged = QString::fromUtf8(bytes);
     logged.replace(QString::fromLatin1(Platform::textLineEnd()), QStringLiteral("\n"));
-    QVERIFY(logged.contains(QStringLiteral("plainred")) && !logged.contains(QChar(0x1b)));
     QCOMPARE(logged, shown + QLatin1Char('\n'));
+    const QStringList shownLines = shown.split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        QVERIFY2(shownLines.contains(line), qPrintable(line + QStringLiteral(" in\n") + shown.left(2000)));
+    for (const QString &text : absent)
+        QVERIFY2(!shown.contains(text), qPrintable(text + QStringLiteral(" in\n") + shown.left(2000)));
 }
 
 void tst_MediaServerSetup::watchdogReplacedLeavesNoTree()

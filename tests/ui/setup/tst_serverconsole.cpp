@@ -34,13 +34,15 @@ public:
         setServerParam({QStringLiteral("./x"), QString(), QString(), limit});
     }
     CTextBrowser *view() const { return findChild<CTextBrowser *>(QStringLiteral("ServerConsole")); }
-    // What the console shows once the queued records had their frame.
-    QString text() const
+    // What the console shows once output paused and the queued records had
+    // their frame.
+    QString text()
     {
+        flushOutput(nullptr);
         view()->flush();
         return view()->toPlainText();
     }
-    int headers() const { return text().count(QStringLiteral("(信息)")); }
+    int headers() { return text().count(QStringLiteral("(信息)")); }
 };
 
 // Texts with the search highlighter's green background, in document order.
@@ -98,9 +100,13 @@ void tst_ServerConsole::recordFormat()
     const QTextBlock body = header.next();
     QCOMPARE(body.begin().fragment().charFormat().foreground().color(), QColor(QStringLiteral("#F0F0F0")));
 
-    // A line that reaches the console in two chunks is two records.
+    // A line that reaches the console in two reads is one record, and one
+    // that ends without a line end shows once output pauses.
     panel.appendOutputRecord("half a ", ConsoleProbe::Decoding::SystemCodec);
-    panel.appendOutputRecord("line\n", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord("line\nand a part", ConsoleProbe::Decoding::SystemCodec);
+    panel.view()->flush();
+    QVERIFY(panel.view()->toPlainText().endsWith(QStringLiteral("half a line")));
+    QTRY_VERIFY((panel.view()->flush(), panel.view()->toPlainText().endsWith(QStringLiteral("(信息)\nand a part"))));
     QCOMPARE(panel.headers(), 3);
 }
 
@@ -128,7 +134,7 @@ void tst_ServerConsole::recordLimit()
 
     ConsoleProbe panel(limit);
     for (int i = 1; i <= records; ++i)
-        panel.appendOutputRecord(QStringLiteral("r%1").arg(i).toUtf8(), ConsoleProbe::Decoding::SystemCodec);
+        panel.appendOutputRecord(QStringLiteral("r%1\n").arg(i).toUtf8(), ConsoleProbe::Decoding::SystemCodec);
 
     QStringList seen;
     for (const QString &line : panel.text().split(QLatin1Char('\n'))) {
@@ -152,9 +158,9 @@ void tst_ServerConsole::bannersNeverClear()
     QCOMPARE(panel.text().count(QStringLiteral("程序启动--")), 30);
     // The next record is only the second since the last clear: still kept;
     // the third passes the limit.
-    panel.appendOutputRecord("second", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord("second\n", ConsoleProbe::Decoding::SystemCodec);
     QVERIFY(panel.text().contains(QStringLiteral("kept")));
-    panel.appendOutputRecord("third", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord("third\n", ConsoleProbe::Decoding::SystemCodec);
     QVERIFY(!panel.text().contains(QStringLiteral("kept")));
 }
 
@@ -171,8 +177,8 @@ void tst_ServerConsole::errorOutputIsLiteralWithItsLines()
 void tst_ServerConsole::errorOutputCountsAsRecord()
 {
     ConsoleProbe panel(2);
-    panel.appendOutputRecord("out1", ConsoleProbe::Decoding::SystemCodec);
-    panel.appendErrorOutput("err1");
+    panel.appendOutputRecord("out1\n", ConsoleProbe::Decoding::SystemCodec);
+    panel.appendErrorOutput("err1\n");
     QVERIFY(panel.text().contains(QStringLiteral("out1")));
     panel.appendErrorOutput("err2");   // third record: clears first
     QCOMPARE(panel.text(), QStringLiteral("err2"));
@@ -230,7 +236,7 @@ void tst_ServerConsole::outputIsShownLiterally()
     QFETCH(QByteArray, chunk);
 
     ConsoleProbe panel(100);
-    panel.appendOutputRecord(chunk, ConsoleProbe::Decoding::SystemCodec);
+    panel.appendOutputRecord(chunk + '\n', ConsoleProbe::Decoding::SystemCodec);
     const QString text = panel.text();
     QCOMPARE(text.mid(text.indexOf(QLatin1Char('\n')) + 1), QString::fromUtf8(chunk));
     for (QTextBlock block = panel.view()->document()->firstBlock(); block.isValid(); block = block.next()) {
@@ -246,7 +252,7 @@ void tst_ServerConsole::ansiColours()
 {
     ConsoleProbe panel(100);
     panel.appendOutputRecord("\x1b]0;title\x07plain \x1b[1;31mred\x1b[0m \x1b[2Kdone\x1b[", ConsoleProbe::Decoding::SystemCodec);
-    panel.view()->flush();
+    panel.text();
     const QTextBlock body = panel.view()->document()->firstBlock().next();
     QCOMPARE(body.text(), QStringLiteral("plain red done"));
     QList<QPair<QString, QColor>> fragments;
@@ -357,7 +363,7 @@ void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
     QCOMPARE(TestSupport::greenTexts(doc), QStringList{QStringLiteral("error")});
 
     panel.appendOutputRecord("another error\nand one more error\n", ConsoleProbe::Decoding::SystemCodec);
-    panel.appendErrorOutput("error on stderr");
+    panel.appendErrorOutput("error on stderr\n");
     QCOMPARE(TestSupport::greenTexts(doc).size(), 4);
 
     emit search->clear();
@@ -426,7 +432,7 @@ void tst_ServerConsole::searchBar()
     panel.show();
     QVERIFY(QTest::qWaitForWindowActive(&panel));
     for (int i = 0; i < 300; ++i)
-        panel.appendOutputRecord("line " + QByteArray::number(i) + (i % 50 == 0 ? " hit" : ""), ConsoleProbe::Decoding::SystemCodec);
+        panel.appendOutputRecord("line " + QByteArray::number(i) + (i % 50 == 0 ? " hit\n" : "\n"), ConsoleProbe::Decoding::SystemCodec);
     panel.view()->flush();
     auto *search = panel.findChild<SearchPanel *>();
     auto *field = search->findChild<CLineEdit *>();

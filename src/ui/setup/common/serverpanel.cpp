@@ -3,6 +3,7 @@
 #include "setting/setupconfig.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/outputdecoding.h"
+#include "ui/setup/common/outputstream.h"
 #include "ui/setup/common/serverlog.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/ansitext.h"
@@ -254,36 +255,57 @@ void ServerPanel::countRecord()
     }
 }
 
-void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding)
+OutputStream *ServerPanel::outputStream(const ServerProcess *source, QProcess::ProcessChannel channel,
+                                        Decoding decoding)
+{
+    std::unique_ptr<OutputStream> &stream = streams[{source, channel}];
+    if (!stream) {
+        stream = std::make_unique<OutputStream>([this, decoding](const QByteArray &bytes) { return decode(bytes, decoding); });
+        connect(stream.get(), &OutputStream::record, this,
+                [this, channel](const QString &text, const QVector<AnsiText::Run> &runs) { showRecord(text, runs, channel); });
+    }
+    return stream.get();
+}
+
+void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding, const ServerProcess *source)
+{
+    outputStream(source, QProcess::StandardOutput, decoding)->append(bytes);
+}
+
+void ServerPanel::appendErrorOutput(const QByteArray &bytes, const ServerProcess *source)
+{
+    outputStream(source, QProcess::StandardError, Decoding::SystemCodec)->append(bytes);
+}
+
+void ServerPanel::flushOutput(const ServerProcess *source)
+{
+    for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+        const auto it = streams.find({source, channel});
+        if (it != streams.end())
+            it->second->flush();
+    }
+}
+
+void ServerPanel::showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel)
 {
     countRecord();
     static const QTextCharFormat header = coloured(ConsolePalette::header());
     static const QTextCharFormat body = coloured(ConsolePalette::text());
-    emitLine(timestamp() + QStringLiteral("(信息)"), header);
-    emitAnsiLine(decode(bytes, decoding), body);
-}
-
-void ServerPanel::appendErrorOutput(const QByteArray &bytes)
-{
-    countRecord();
     static const QTextCharFormat error = coloured(ConsolePalette::errorText());
-    emitAnsiLine(decode(bytes, Decoding::SystemCodec), error);
+    if (channel == QProcess::StandardOutput)
+        emitLine(timestamp() + QStringLiteral("(信息)"), header);
+    console->appendRunsParagraph(text, runs, channel == QProcess::StandardOutput ? body : error);
+    // Without the line end that closes the record, as the console shows it.
+    int end = text.size();
+    if (text.endsWith(QLatin1Char('\n')))
+        end -= text.endsWith(QLatin1String("\r\n")) ? 2 : 1;
+    log->append(text.left(end));
 }
 
 void ServerPanel::emitLine(const QString &text, const QTextCharFormat &format)
 {
     console->appendParagraph(text, format);
     log->append(text);
-}
-
-void ServerPanel::emitAnsiLine(const QString &text, const QTextCharFormat &format)
-{
-    console->appendAnsiParagraph(text, format);
-    // Without the line end that closes the chunk, as the console shows it.
-    QString plain = AnsiText::parse(text, nullptr);
-    if (plain.endsWith(QLatin1Char('\n')))
-        plain.chop(plain.endsWith(QLatin1String("\r\n")) ? 2 : 1);
-    log->append(plain);
 }
 
 void ServerPanel::appendBanner(const QString &text, const QColor &color)
@@ -301,8 +323,9 @@ void ServerPanel::appendStartBanner()
     appendBanner(dashed(QStringLiteral("  程序启动")), ConsolePalette::started());
 }
 
-void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProcess *process)
+void ServerPanel::appendStartFailure(QProcess::ProcessError error, const ServerProcess *process)
 {
+    flushOutput(process);
     if (error == QProcess::FailedToStart) {
         appendBanner(dashed(QStringLiteral("  程序启动失败")), ConsolePalette::failed());
         // The console shows text literally, so neither part can turn into markup.
@@ -315,6 +338,7 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const QProces
 
 void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process)
 {
+    flushOutput(process);
     if (status == QProcess::CrashExit)
         appendBanner(dashed(QStringLiteral("  程序异常终止")), ConsolePalette::failed());
     else if (exitCode == 0 || (process && process->stopRequested()))

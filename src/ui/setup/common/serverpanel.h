@@ -1,15 +1,20 @@
 #pragma once
 
 #include "setting/serverparam.h"
+#include "ui/widgets/ansitext.h"
 
 #include <QColor>
 #include <QProcess>
 #include <QString>
 #include <QWidget>
 
+#include <map>
+#include <memory>
+
 class CLineEdit;
 class CTextBrowser;
 class LightPoint;
+class OutputStream;
 class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
@@ -55,12 +60,15 @@ public:
 protected:
     ServerPanel(const Texts &texts, QWidget *parent);
 
-    // Console operations.
-    void appendOutputRecord(const QByteArray &bytes, Decoding decoding);
-    void appendErrorOutput(const QByteArray &bytes);
+    // Console operations. A read of a process's output: records end at line
+    // ends, so a line cut by the pipe waits for its rest (see OutputStream).
+    void appendOutputRecord(const QByteArray &bytes, Decoding decoding, const ServerProcess *source = nullptr);
+    void appendErrorOutput(const QByteArray &bytes, const ServerProcess *source = nullptr);
+    // Shows what the source's streams hold now: before its end banner.
+    void flushOutput(const ServerProcess *source);
     void appendStartBanner();
     // A failed start also names the program and the reason the system gave.
-    void appendStartFailure(QProcess::ProcessError error, const QProcess *process = nullptr);
+    void appendStartFailure(QProcess::ProcessError error, const ServerProcess *process = nullptr);
     // The exit code shows when it is not 0, unless the program was asked to stop.
     void appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process = nullptr);
     void setServerStatus(int started);
@@ -135,10 +143,11 @@ protected:
     QString decode(const QByteArray &bytes, Decoding decoding) const;
 
 private:
+    OutputStream *outputStream(const ServerProcess *source, QProcess::ProcessChannel channel, Decoding decoding);
+    void showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel);
     void countRecord();
     // Into the console and, without colours, into the panel's log file.
     void emitLine(const QString &text, const QTextCharFormat &format);
-    void emitAnsiLine(const QString &text, const QTextCharFormat &format);
     void appendBanner(const QString &text, const QColor &color);
     void appendSeparator();
     void openFolderOf(const QString &path);
@@ -148,4 +157,5 @@ private:
     bool graceNoteShown = false;
     QList<ServerProcess *> processes;
     ServerLog *log = nullptr;
+    std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
 };

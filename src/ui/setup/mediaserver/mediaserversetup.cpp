@@ -24,7 +24,7 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
     followServerStatus(process);
     addProcess(process);
     connect(process, &QProcess::readyReadStandardError, process,
-            [this] { appendErrorOutput(process->readAllStandardError()); }, Qt::DirectConnection);
+            [this] { appendErrorOutput(process->readAllStandardError(), process); }, Qt::DirectConnection);
 }
 
 MediaServerSetup::~MediaServerSetup()
@@ -56,7 +56,7 @@ void MediaServerSetup::slotClostProgram()
 
 void MediaServerSetup::slotReadRecord()
 {
-    appendOutputRecord(process->readAllStandardOutput(), Decoding::SystemCodec);
+    appendOutputRecord(process->readAllStandardOutput(), Decoding::SystemCodec, process);
 }
 
 void MediaServerSetup::slotProcessError(QProcess::ProcessError error)

@@ -171,7 +171,7 @@ void SipServerSetup::readStandardOutput1()
     const QByteArray bytes = process->readAllStandardOutput();
     if (sequence->step() == UpdateStart::Step::Wait)
         sequence->serverOutput(decode(bytes, Decoding::SystemCodec));
-    appendOutputRecord(bytes, Decoding::SystemCodec);
+    appendOutputRecord(bytes, Decoding::SystemCodec, process);
 }
 
 void SipServerSetup::processError1(QProcess::ProcessError error)
@@ -186,12 +186,12 @@ void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
 
 void SipServerSetup::readStandardError1()
 {
-    appendErrorOutput(process->readAllStandardError());
+    appendErrorOutput(process->readAllStandardError(), process);
 }
 
 void SipServerSetup::readStandardOutput2()
 {
-    appendOutputRecord(mysqlProcess->readAllStandardOutput(), Decoding::Utf8);
+    appendOutputRecord(mysqlProcess->readAllStandardOutput(), Decoding::Utf8, mysqlProcess);
 }
 
 void SipServerSetup::processError2(QProcess::ProcessError error)
@@ -206,12 +206,12 @@ void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
 
 void SipServerSetup::readStandardError2()
 {
-    appendErrorOutput(mysqlProcess->readAllStandardError());
+    appendErrorOutput(mysqlProcess->readAllStandardError(), mysqlProcess);
 }
 
 void SipServerSetup::readStandardOutput3()
 {
-    appendOutputRecord(redisProcess->readAllStandardOutput(), Decoding::Utf8);
+    appendOutputRecord(redisProcess->readAllStandardOutput(), Decoding::Utf8, redisProcess);
 }
 
 void SipServerSetup::processError3(QProcess::ProcessError error)
@@ -226,7 +226,7 @@ void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
 
 void SipServerSetup::readStandardError3()
 {
-    appendErrorOutput(redisProcess->readAllStandardError());
+    appendErrorOutput(redisProcess->readAllStandardError(), redisProcess);
 }
 
 void SipServerSetup::loadDataSetupProgram()
