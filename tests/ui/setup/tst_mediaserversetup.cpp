@@ -87,6 +87,7 @@ private slots:
     void launcherKilledLeavesNoTree();
     void startScriptsServerIsFollowed();
     void autoRestartAfterACrash();
+    void logFailureStaysInView();
     void logFileHoldsWhatTheConsoleShows_data();
     void logFileHoldsWhatTheConsoleShows();
     void watchdogReplacedLeavesNoTree();
@@ -588,6 +589,20 @@ void tst_MediaServerSetup::autoRestartAfterACrash()
     QTRY_COMPARE(p.text().count(QStringLiteral("自动重启(第1次)")), 3);
     QVERIFY(!p.text().contains(QStringLiteral("第2次")) && !p.text().contains(QStringLiteral("第3次")));
     p.close();
+}
+
+// A log that cannot be written is said under the status until it works
+// again, not only in a console that later output scrolls away.
+void tst_MediaServerSetup::logFailureStaysInView()
+{
+    QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/logs/MediaServer.log")));
+    Panel p(testHelperPath(), QStringLiteral("out hello\\n exit 0"));
+    auto *notice = p.widget->findChild<QLabel *>(QStringLiteral("LogNoticeLabel"));
+    QVERIFY(notice && !notice->isVisibleTo(p.widget.get()));
+    p.start();
+    QTRY_VERIFY(notice->isVisibleTo(p.widget.get()));
+    QVERIFY(notice->toolTip().contains(QStringLiteral("MediaServer.log")));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("日志无法写入")));
 }
 
 void tst_MediaServerSetup::logFileHoldsWhatTheConsoleShows_data()

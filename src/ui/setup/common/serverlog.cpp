@@ -2,7 +2,9 @@
 
 #include "platform/platform.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -21,6 +23,10 @@ ServerLog::ServerLog(const QString &path, qint64 max, int keepFiles, QObject *pa
     , maxBytes(max)
     , keep(qMax(1, keepFiles))
     , lineEnd(Platform::textLineEnd())
+    , clock([] {
+        static const QElapsedTimer started = [] { QElapsedTimer t; t.start(); return t; }();
+        return started.elapsed();
+    })
 {
     worker = std::thread([this] { run(); });
 }
@@ -71,8 +77,10 @@ void ServerLog::append(const QString &line)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (pending.size() > kMaxPending)
+        if (pending.size() > kMaxPending) {
+            ++droppedLines;
             return;
+        }
         pending += line.toUtf8();
         pending += lineEnd;
     }
@@ -85,6 +93,12 @@ void ServerLog::flush()
     idle.wait(lock, [this] { return pending.isEmpty() && !writing; });
 }
 
+void ServerLog::setClock(Clock c)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    clock = std::move(c);
+}
+
 void ServerLog::run()
 {
     makePrivateFolder(QFileInfo(filePath).absolutePath());
@@ -95,14 +109,40 @@ void ServerLog::run()
             return;
         QByteArray data;
         data.swap(pending);
-        const bool tooSlow = data.size() > kMaxPending;
+        const qint64 dropped = droppedLines;
+        droppedLines = 0;
+        const qint64 now = clock();
         writing = true;
         lock.unlock();
-        if (!broken && (tooSlow || !write(data))) {
-            broken = true;
-            emit failed(tooSlow ? QStringLiteral("日志写入过慢，已停止写入 %1").arg(QDir::toNativeSeparators(filePath))
-                                : QStringLiteral("日志无法写入 %1（磁盘已满或无权限），已停止写入；控制台照常显示")
-                                      .arg(QDir::toNativeSeparators(filePath)));
+        if (broken && now < retryAt) {
+            missedLines += data.count('\n') + dropped;
+        } else {
+            const QString nativePath = QDir::toNativeSeparators(filePath);
+            // A disk so slow that lines had to be dropped counts as failing.
+            const bool tooSlow = dropped > 0;
+            QByteArray out;
+            if (broken) {
+                out = QStringLiteral("(日志) 自 %1 起有 %2 行未能写入本文件").arg(brokenSince).arg(missedLines).toUtf8();
+                out += lineEnd;
+            }
+            out += data;
+            if (!tooSlow && write(out)) {
+                if (broken) {
+                    broken = false;
+                    missedLines = 0;
+                    emit recovered(QStringLiteral("日志已恢复写入 %1").arg(nativePath));
+                }
+            } else {
+                missedLines += data.count('\n') + dropped;
+                retryAt = now + kRetryMs;
+                if (!broken) {
+                    broken = true;
+                    brokenSince = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+                    emit failed(tooSlow ? QStringLiteral("日志写入过慢，暂停写入 %1，每 10 秒重试").arg(nativePath)
+                                        : QStringLiteral("日志无法写入 %1（磁盘已满或无权限），每 10 秒重试；控制台照常显示")
+                                              .arg(nativePath));
+                }
+            }
         }
         lock.lock();
         writing = false;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -14,8 +15,10 @@
 // Lines are queued on the GUI thread and written by a thread of the log's
 // own: a slow or stalled disk must not hold up the console. The file is
 // rotated by size: name.log, name.log.1 (the newest old one) … keeping
-// `keep` files in all. A write that fails (a full disk) ends the writing for
-// this run, reported once through failed(); the console is not touched.
+// `keep` files in all. A write that fails (a full disk) is reported once
+// through failed(); what comes next is dropped and counted, and writing is
+// tried again at most every kRetryMs. The first write that works notes in
+// the file how many lines were missed, and recovered() follows.
 class ServerLog : public QObject
 {
     Q_OBJECT
@@ -24,6 +27,9 @@ class ServerLog : public QObject
 public:
     static constexpr qint64 kMaxBytes = 10 * 1024 * 1024;
     static constexpr int kKeep = 5;
+    static constexpr qint64 kRetryMs = 10000;
+    // Milliseconds from any fixed point; tests bring their own.
+    using Clock = std::function<qint64()>;
 
     explicit ServerLog(const QString &path, qint64 maxBytes = kMaxBytes, int keep = kKeep, QObject *parent = nullptr);
     // Writes what is queued, then ends the writer thread.
@@ -38,9 +44,11 @@ public:
     void append(const QString &line);
     // Waits until everything queued so far is written (or dropped).
     void flush();
+    void setClock(Clock clock);
 
 signals:
     void failed(const QString &message);
+    void recovered(const QString &message);
 
 private:
     void run();
@@ -56,8 +64,14 @@ private:
     std::condition_variable wake;
     std::condition_variable idle;
     QByteArray pending;
+    qint64 droppedLines = 0;    // past the pending bound
     bool writing = false;
     bool stopping = false;
-    bool broken = false;        // the writer thread only
+    Clock clock;
+    // The writer thread only:
+    bool broken = false;
+    qint64 retryAt = 0;
+    qint64 missedLines = 0;
+    QString brokenSince;
     std::thread worker;
 };

@@ -151,8 +151,20 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
     autoRestartBox->setChecked(SetupConfig::instance()->autoRestart(QLatin1String(texts.group)));
     buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
+    // Under the status, as long as the log cannot be written: a note in the
+    // console would scroll away while the outage goes on.
+    logNotice = new QLabel(QStringLiteral("日志写入失败，每 10 秒重试"));
+    logNotice->setObjectName(QStringLiteral("LogNoticeLabel"));
+    logNotice->setWordWrap(true);
+    logNotice->setStyleSheet(QStringLiteral("color:%1;").arg(stoppedColor.name()));
+    logNotice->hide();
+    auto *statusText = new QVBoxLayout;
+    statusText->addStretch();
+    statusText->addWidget(statusLabel);
+    statusText->addWidget(logNotice);
+    statusText->addStretch();
     statusLayout->addWidget(statusLamp);
-    statusLayout->addWidget(statusLabel);
+    statusLayout->addLayout(statusText);
     statusLayout->addLayout(buttonLayout);
 
     pathLayout = pathRow(QStringLiteral("服务器路径："), QStringLiteral("ServerPathField"), pathLabel, pathField, &pathOpenButton);
@@ -188,9 +200,14 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     const QString config = SetupConfig::instance()->configDir();
     log = new ServerLog(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
                         ServerLog::kMaxBytes, ServerLog::kKeep, this);
-    // Reported once, in the console the log could not keep.
     connect(log, &ServerLog::failed, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
+        logNotice->setToolTip(message);
+        logNotice->show();
+    });
+    connect(log, &ServerLog::recovered, this, [this](const QString &message) {
+        console->appendParagraph(message, coloured(ConsolePalette::note()));
+        logNotice->hide();
     });
 
     for (CLineEdit *field : {pathField, workDirField, paramField})

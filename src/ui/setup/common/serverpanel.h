@@ -124,6 +124,7 @@ protected:
     QHBoxLayout *statusLayout = nullptr;
     LightPoint *statusLamp = nullptr;
     QLabel *statusLabel = nullptr;
+    QLabel *logNotice = nullptr;
     QGridLayout *buttonLayout = nullptr;
     QPushButton *startButton = nullptr;
     QPushButton *closeButton = nullptr;

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+
 class tst_Supervision : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,7 @@ class tst_Supervision : public QObject
 private slots:
     void restartBacksOffAndStopCancels();
     void logRotatesAtTheSizeLimit();
+    void logRetriesAfterAFailure();
 };
 
 void tst_Supervision::restartBacksOffAndStopCancels()
@@ -76,6 +79,40 @@ void tst_Supervision::logRotatesAtTheSizeLimit()
     const QString all = lines.join(end) + end;
     QVERIFY(all.endsWith(QString::fromUtf8(kept)));
     QVERIFY(kept.size() > 200);
+}
+
+// A log that cannot be written (here: a folder stands where the file goes)
+// tries again only after its retry interval, then says what it missed.
+void tst_Supervision::logRetriesAfterAFailure()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/Server.log");
+    QVERIFY(QDir().mkdir(path));
+    std::atomic<qint64> now{0};
+    ServerLog log(path);
+    log.setClock([&now] { return now.load(); });
+    QSignalSpy failed(&log, &ServerLog::failed);
+    QSignalSpy recovered(&log, &ServerLog::recovered);
+    for (const char *line : {"a", "b", "c"}) {
+        log.append(QString::fromLatin1(line));
+        log.flush();
+    }
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(QDir(path).removeRecursively());
+    log.append(QStringLiteral("d"));   // the disk has room again, but the interval has not passed
+    log.flush();
+    QVERIFY(!QFile::exists(path));
+    now = ServerLog::kRetryMs;
+    log.append(QStringLiteral("e"));
+    log.flush();
+    QCOMPARE(recovered.count(), 1);
+    QCOMPARE(failed.count(), 1);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QString::fromLatin1(Platform::textLineEnd()));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).endsWith(QStringLiteral("有 4 行未能写入本文件")), qPrintable(lines.at(0)));
+    QCOMPARE(lines.at(1), QStringLiteral("e"));
 }
 
 QTEST_GUILESS_MAIN(tst_Supervision)
