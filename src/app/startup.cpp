@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/mainwidget.h"
+#include "database/sqlprocessthread.h"
 #include "platform/platform.h"
 #include "setting/setupconfig.h"
 
@@ -90,5 +91,10 @@ int runLauncher(int &argc, char **argv)
     window->setFontSize(config->fontSize());
     window->showMaximized();
 
-    return app.exec();
+    const int code = app.exec();
+    // The servers are stopped and the logs written when the window goes.
+    window.reset();
+    if (SqlProcessThread::anyLeftRunning())
+        Platform::endProcessNow(code);
+    return code;
 }

@@ -5,6 +5,9 @@
 
 #include <QMutexLocker>
 
+#include <atomic>
+#include <climits>
+
 namespace {
 const int kTotalSteps = 4;
 }
@@ -14,7 +17,16 @@ SqlProcessThread::SqlProcessThread(QObject *parent)
 {
 }
 
+namespace {
+std::atomic<bool> leftRunning{false};
+}
+
 SqlProcessThread::~SqlProcessThread()
+{
+    finish(ULONG_MAX);
+}
+
+bool SqlProcessThread::finish(unsigned long msecs)
 {
     {
         QMutexLocker locker(&mutex);
@@ -22,7 +34,20 @@ SqlProcessThread::~SqlProcessThread()
         pending.clear();
         wake.wakeAll();
     }
-    wait();
+    return wait(msecs);
+}
+
+void SqlProcessThread::leaveRunning()
+{
+    leftRunning = true;
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    if (isFinished())
+        deleteLater();
+}
+
+bool SqlProcessThread::anyLeftRunning()
+{
+    return leftRunning;
 }
 
 void SqlProcessThread::setTask(int value)

@@ -42,6 +42,15 @@ public:
     // Result of the last task 0: empty after a successful connection.
     QString lastError() const;
 
+    // Drops the tasks not begun, asks the worker to end after the running
+    // one and waits up to msecs for it; false when it still runs.
+    bool finish(unsigned long msecs);
+    // For an owner that cannot wait (quitting while a database hangs): the
+    // worker deletes itself when its task ends. Until then the process must
+    // not run its static destructors under it (see anyLeftRunning()).
+    void leaveRunning();
+    static bool anyLeftRunning();
+
 public slots:
     // Queues the task set now; never lost, whatever the worker is doing.
     // Hides QThread::start on purpose: the thread itself starts only once.

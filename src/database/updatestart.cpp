@@ -17,6 +17,10 @@ UpdateStart::~UpdateStart()
     waitTimer.stop();
     // Whatever the worker still says has nobody to go to.
     disconnect(worker.get(), nullptr, this, nullptr);
+    // A script on a database that does not answer must not keep a quitting
+    // launcher, and its single-instance guard, alive until the time-out.
+    if (!worker->finish(kQuitWaitMs))
+        worker.release()->leaveRunning();
 }
 
 void UpdateStart::setWaitSeconds(int seconds)

@@ -30,9 +30,12 @@ public:
     enum class Step { Connect, Clean, Init, StartServer, Wait, Update };
     Q_ENUM(Step)
 
+    // How long going away waits for a running database step.
+    static constexpr int kQuitWaitMs = 500;
+
     explicit UpdateStart(QObject *parent = nullptr);
-    // Drops the steps not begun; a script still running is let finish and
-    // the worker joined.
+    // Drops the steps not begun; a step still running gets kQuitWaitMs to
+    // end, after which its worker is left to end by itself.
     ~UpdateStart() override;
 
     void setWaitSeconds(int seconds);

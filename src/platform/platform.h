@@ -76,6 +76,12 @@ InstanceLock lockSingleInstance(const QString &settingsDir);
 // launcher's own folder and the system's (Windows; nothing elsewhere).
 void restrictLibrarySearch();
 
+// Ends the process at once with this code, without static destructors or
+// library clean-up: for a quit that must not wait on a thread it could not
+// stop (a database that does not answer). Everything worth keeping must be
+// written before.
+[[noreturn]] void endProcessNow(int code);
+
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <memory>
 #include <sys/socket.h>
@@ -242,6 +243,12 @@ InstanceLock lockSingleInstance(const QString &settingsDir)
 void restrictLibrarySearch()
 {
     // Libraries come from the system's paths; nothing to narrow.
+}
+
+void endProcessNow(int code)
+{
+    std::fflush(nullptr);
+    ::_exit(code);
 }
 
 QByteArray textLineEnd()

@@ -10,6 +10,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace Platform {
@@ -277,6 +278,15 @@ void restrictLibrarySearch()
     qunsetenv("QT_PLUGIN_PATH");
     qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
     QCoreApplication::setLibraryPaths({dir + QStringLiteral("/plugins")});
+}
+
+void endProcessNow(int code)
+{
+    std::fflush(nullptr);
+    // Not ExitProcess: its DLL clean-up could wait on a lock the stopped
+    // thread held.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    ::ExitProcess(static_cast<UINT>(code));   // not reached
 }
 
 QByteArray textLineEnd()

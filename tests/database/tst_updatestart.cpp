@@ -1,10 +1,13 @@
 #include "coresupport.h"
 #include "database/updatestart.h"
+#include "database/sqlprocessthread.h"
 #include "dbfixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
@@ -25,6 +28,8 @@ private slots:
     void readiness_data();
     void readiness();
     void failedStepIsRunAgain();
+    // Last: it leaves a worker behind.
+    void goingAwayDoesNotWaitForAHungDatabase();
 
 private:
     QStringList rows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
@@ -126,6 +131,24 @@ void tst_UpdateStart::failedStepIsRunAgain()
     QCOMPARE(failed.count(), 1);
     QCOMPARE(progress.count(), 4);                               // init and update, no reconnect or clean
     QCOMPARE(rows(), QStringList{QStringLiteral("update")});
+}
+
+// Quitting while the database does not answer: the sequence goes at once
+// and its worker is left to end with the process.
+void tst_UpdateStart::goingAwayDoesNotWaitForAHungDatabase()
+{
+    QTcpServer silent;
+    if (!silent.listen(QHostAddress(QStringLiteral("127.0.0.3")), 3306))
+        QSKIP(qPrintable(QStringLiteral("cannot listen on 127.0.0.3:3306: ") + silent.errorString()));
+    app->writeIni(DbFixture::mysqlIni(QStringLiteral("127.0.0.3"), db->database(), db->user(), db->password()));
+    app->initialize();
+    auto sequence = std::make_unique<UpdateStart>();
+    QVERIFY(sequence->begin());
+    QVERIFY(silent.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> held(silent.nextPendingConnection());   // accepted, never answered
+    QVERIFY(!SqlProcessThread::anyLeftRunning());
+    sequence.reset();
+    QVERIFY(SqlProcessThread::anyLeftRunning());
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateStart)

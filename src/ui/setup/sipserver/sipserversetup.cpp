@@ -112,8 +112,8 @@ SipServerSetup::~SipServerSetup()
         // Killed at once, or after quitting at the end of the grace period.
         delete p;
     }
-    // Then the sequence and its worker: it drops what was not begun and is
-    // joined once the running script ends.
+    // Then the sequence and its worker: it drops what was not begun and
+    // waits a little for a running script (see UpdateStart).
     delete sequence;
 }
 
