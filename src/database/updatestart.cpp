@@ -48,15 +48,11 @@ bool UpdateStart::begin()
     case Step::StartServer:
         // The server did not start or ended: start it again, then wait.
         emit startServerRequested();
-        current = Step::Wait;
-        waited = 0;
-        waitTimer.start();
+        startWait();
         break;
     case Step::Wait:
         // A wait that timed out: the server was started, wait for it again.
-        current = Step::Wait;
-        waited = 0;
-        waitTimer.start();
+        startWait();
         break;
     default:
         runDatabaseStep();
@@ -70,6 +66,15 @@ void UpdateStart::runDatabaseStep()
     static const int task[] = {0, 1, 2, -1, -1, 3};
     worker->setTask(task[static_cast<int>(current)]);
     worker->start(QThread::InheritPriority);
+    emit stepStarted(current);
+}
+
+void UpdateStart::startWait()
+{
+    current = Step::Wait;
+    waited = 0;
+    waitTimer.start();
+    emit stepStarted(current);
 }
 
 void UpdateStart::onNotice(int index, int total)
@@ -87,9 +92,7 @@ void UpdateStart::onNotice(int index, int total)
     case 3:
         current = Step::StartServer;
         emit startServerRequested();
-        current = Step::Wait;
-        waited = 0;
-        waitTimer.start();
+        startWait();
         break;
     case 4:
         current = Step::Connect;

@@ -59,6 +59,8 @@ public:
     void serverOutput(const QString &text);
 
 signals:
+    // A step begins: the database steps, and the wait for the server.
+    void stepStarted(UpdateStart::Step step);
     void progress(int index, int total);
     void startServerRequested();
     void failed(const QString &message);
@@ -66,6 +68,7 @@ signals:
 
 private:
     void runDatabaseStep();
+    void startWait();
     void onNotice(int index, int total);
     void onError(const QString &message);
     void onTick();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QLabel>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTest>
@@ -82,6 +83,7 @@ private:
     QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
     QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
     ColorProgressBar *bar() const { return panel->findChild<ColorProgressBar *>(); }
+    QString stepText() const { return panel->findChild<QLabel *>(QStringLiteral("UpdateStepLabel"))->text(); }
     QString consoleText() const
     {
         auto *console = panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
@@ -153,7 +155,9 @@ void tst_SipUpdateStart::fullSequence()
     QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
     // The SIP server runs, but the update script waits for its ticks.
     QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
+    QCOMPARE(stepText(), QStringLiteral("正在等待SIP服务器就绪（最多 2 秒）"));
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 6000);
+    QCOMPARE(stepText(), QStringLiteral("更新启动完成"));
     watcher.sample();
     QCOMPARE(watcher.values, (QList<int>{0, 25, 50, 75, 100}));
     QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
@@ -203,6 +207,7 @@ void tst_SipUpdateStart::connectionFailureThenRetry()
     QVERIFY(closer.lastText().size() > QStringLiteral("数据库打开失败： ").size());
     QCOMPARE(qRound(bar()->getValue()), 0);
     QVERIFY(!bar()->isHidden());
+    QCOMPARE(stepText(), QStringLiteral("未完成：连接数据库"));
     QVERIFY(!consoleText().contains(QStringLiteral("sip-up")));
 
     QVERIFY2(db->createUser(user, QStringLiteral("late-pw")), qPrintable(db->lastError()));
@@ -309,6 +314,7 @@ void tst_SipUpdateStart::serverGoneStopsBeforeUpdate()
     QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
     QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
     QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未运行，未执行更新脚本"));
+    QCOMPARE(stepText(), QStringLiteral("未完成：启动SIP服务器"));
     QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
     QVERIFY(qRound(bar()->getValue()) < 100);
     if (!program.isEmpty())

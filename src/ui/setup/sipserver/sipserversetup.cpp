@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHostAddress>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTcpSocket>
@@ -50,7 +51,17 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     progressBar->setRange(0, 100);
     progressBar->hide();
     // Status row: lamp, text, progress bar, stretch, buttons.
-    statusLayout->insertWidget(2, progressBar);
+    // Under the bar, the step the sequence stands at: a hung database or a
+    // slow server shows as a step that waits, not as a bar that froze.
+    stepLabel = new QLabel;
+    stepLabel->setObjectName(QStringLiteral("UpdateStepLabel"));
+    stepLabel->hide();
+    auto *progressColumn = new QVBoxLayout;
+    progressColumn->addStretch();
+    progressColumn->addWidget(progressBar);
+    progressColumn->addWidget(stepLabel);
+    progressColumn->addStretch();
+    statusLayout->insertLayout(2, progressColumn);
     statusLayout->insertStretch(3);
 
     // A drop on the console goes to the panel's own drop handling.
@@ -95,7 +106,11 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(sequence, &UpdateStart::failed, this, &SipServerSetup::sqlError);
     connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
     connect(sequence, &UpdateStart::startServerRequested, this, &SipServerSetup::slotSetupProgram);
-    connect(sequence, &UpdateStart::notReady, this, [] {
+    connect(sequence, &UpdateStart::stepStarted, this, [this](UpdateStart::Step step) {
+        stepLabel->setText(stepText(step, true));
+    });
+    connect(sequence, &UpdateStart::notReady, this, [this] {
+        stepLabel->setText(stepText(UpdateStart::Step::Wait, false));
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), QStringLiteral("SIP服务器未在等待时间内就绪"),
                         QMessageBox::Ok);
         box.exec();
@@ -162,6 +177,7 @@ void SipServerSetup::slotClostProgram()
     // The status turns to not started when the server has ended.
     stopServer(process);
     progressBar->hide();
+    stepLabel->hide();
     stopServer(mysqlProcess);
     stopServer(redisProcess);
 }
@@ -243,13 +259,31 @@ void SipServerSetup::loadDataSetupProgram()
         return;
     progressBar->setValue(0);
     progressBar->show();
+    stepLabel->show();
     // Runs the step the sequence stands at: the connection when idle, the
     // step that failed after an error.
     sequence->begin();
 }
 
+QString SipServerSetup::stepText(UpdateStart::Step step, bool running) const
+{
+    QString name;
+    switch (step) {
+    case UpdateStart::Step::Connect: name = QStringLiteral("连接数据库"); break;
+    case UpdateStart::Step::Clean: name = QStringLiteral("执行清理脚本"); break;
+    case UpdateStart::Step::Init: name = QStringLiteral("执行初始化脚本"); break;
+    case UpdateStart::Step::StartServer: name = QStringLiteral("启动SIP服务器"); break;
+    case UpdateStart::Step::Wait:
+        name = QStringLiteral("等待SIP服务器就绪（最多 %1 秒）").arg(SetupConfig::instance()->waitProcess());
+        break;
+    case UpdateStart::Step::Update: name = QStringLiteral("执行更新脚本"); break;
+    }
+    return (running ? QStringLiteral("正在") : QStringLiteral("未完成：")) + name;
+}
+
 void SipServerSetup::sqlError(QString txt)
 {
+    stepLabel->setText(stepText(sequence->step(), false));
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
     box.exec();
 }
@@ -258,4 +292,6 @@ void SipServerSetup::execSqlTip(int index, int total)
 {
     if (total > 0)
         progressBar->setValue(index * 100 / total);
+    if (index == total)
+        stepLabel->setText(QStringLiteral("更新启动完成"));
 }

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "database/updatestart.h"
 #include "ui/setup/common/serverpanel.h"
-
 
 class ColorProgressBar;
 class QPushButton;
 class ServerProcess;
-class UpdateStart;
 
 // Supervises the SIP signalling server with the two services it needs (the
 // MySQL start command and Redis), all writing into one console, and offers
@@ -45,11 +44,15 @@ private slots:
     void setupRedis();
 
 private:
+    // "正在…" while the step runs, "未完成：…" after it failed.
+    QString stepText(UpdateStart::Step step, bool running) const;
+
     ServerProcess *process = nullptr;
     ServerProcess *mysqlProcess = nullptr;
     ServerProcess *redisProcess = nullptr;
     QPushButton *updateButton = nullptr;
     ColorProgressBar *progressBar = nullptr;
+    QLabel *stepLabel = nullptr;
     // The update start; the panel shows its progress and forwards presses.
     UpdateStart *sequence = nullptr;
 };
