@@ -1,6 +1,7 @@
 #include "setting/inifile.h"
 
 #include "platform/platform.h"
+#include "ui/setup/common/outputdecoding.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -116,7 +117,13 @@ QString IniFile::value(const QString &key, const QString &fallback) const
     if (line < 0)
         return fallback;
     const QByteArray text = withoutCr(lines.at(line));
-    return decode(QString::fromUtf8(text.mid(text.indexOf('=') + 1)));
+    const QByteArray stored = text.mid(text.indexOf('=') + 1);
+    QString unicode = QString::fromUtf8(stored);
+    // Not UTF-8: a value written by hand in the system's code page (Notepad
+    // on a Chinese Windows saves GBK).
+    if (unicode.toUtf8() != stored)
+        unicode = OutputDecoding::fromSystemCodePage(stored, __FILE__);
+    return decode(unicode);
 }
 
 void IniFile::setValue(const QString &key, const QString &text)
@@ -124,6 +131,10 @@ void IniFile::setValue(const QString &key, const QString &text)
     const QByteArray cr = lineEnd.startsWith('\r') ? QByteArrayLiteral("\r") : QByteArray();
     const QByteArray stored = encode(text).toUtf8();
     const Location at = locate(key);
+    // The same text again leaves the line's bytes as they are, whatever
+    // their encoding or quoting.
+    if (at.line >= 0 && value(key, QString()) == text)
+        return;
     changed = true;
     if (at.line >= 0) {
         const QByteArray &line = lines.at(at.line);

@@ -2,6 +2,7 @@
 
 #include "setting/setupconfig.h"
 #include "coresupport.h"
+#include "ui/setup/common/outputdecoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
 #include <QtTest>
 
 #include <atomic>
@@ -185,6 +189,7 @@ private slots:
 
     void chineseTextIsReadAsUtf8();
     void chineseTextIsWrittenAsUtf8();
+    void handWrittenGbkIsReadAndKept();
 
     void unreadableFileYieldsDefaults();
 };
@@ -668,6 +673,35 @@ void TestSetupConfig::chineseTextIsWrittenAsUtf8()
     QCOMPARE(config()->sipServerParam().programPath, p.programPath);
     QCOMPARE(config()->sipServerParam().workPath, p.workPath);
     QCOMPARE(config()->sipServerParam().param, p.param);
+}
+
+// A value saved by Notepad on a Chinese Windows (GBK): read in the system's
+// code page, and its bytes left alone by saves that do not change it.
+void TestSetupConfig::handWrittenGbkIsReadAndKept()
+{
+    const QByteArray gbkLine = "Param=-\xc3\xfb\xb3\xc6 \xb2\xe2\xca\xd4";   // "-名称 测试"
+    TestSupport::TempAppDir app;
+    app.writeIni("[SipServer]\nProgramPath=./sip\n" + gbkLine + "\nWorkPath=\n");
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) && !defined(Q_OS_WIN)
+    // The code page a Chinese Windows has; elsewhere the locale's is UTF-8.
+    QTextCodec *const previous = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("GBK"));
+    const auto restore = qScopeGuard([previous] { QTextCodec::setCodecForLocale(previous); });
+#endif
+    app.initialize();
+    ServerParam p = config()->sipServerParam();
+    if (OutputDecoding::fromSystemCodePage("\xc3\xfb\xb3\xc6", __FILE__) == QStringLiteral("名称"))
+        QCOMPARE(p.param, QStringLiteral("-名称 测试"));
+    else
+        qInfo("The system code page is not GBK here: only the bytes are checked.");
+    QVERIFY(config()->saveSipServerParam(p));
+    p.programPath = QStringLiteral("./sip2");
+    QVERIFY(config()->saveSipServerParam(p));
+    QFile file(app.iniPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY2(bytes.contains(gbkLine + "\n"), bytes.constData());
+    QVERIFY(bytes.contains("ProgramPath=./sip2"));
 }
 
 void TestSetupConfig::unreadableFileYieldsDefaults()
