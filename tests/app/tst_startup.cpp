@@ -24,6 +24,7 @@
 #include <sys/ipc.h>
 #include <sys/sem.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +62,7 @@ private slots:
 
     void firstStartCreatesSettingsAndRuns();
     void secondCopyIsRefused();
+    void guardHeldByAnotherUser();
     void twoCopiesStartedTogether();
     void newCopyStartsAfterTheFirstEnds_data();
     void newCopyStartsAfterTheFirstEnds();
@@ -293,6 +295,45 @@ void TestStartup::secondCopyIsRefused()
     // The first copy is not disturbed.
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(visibleWindows(first, QStringLiteral("Orvane")).size(), 1);
+}
+
+// Another local user holds the shared memory guard's lock in the shared temp
+// folder: the launcher still starts, and the lock file alone still refuses a
+// second copy.
+void TestStartup::guardHeldByAnotherUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("running a helper as another user needs root");
+    QVERIFY(QFile::setPermissions(tmpDir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                      | QFileDevice::ExeOther));
+    launchers.push_back(std::make_unique<QProcess>());
+    QProcess *holder = launchers.back().get();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tmpDir->path());
+    holder->setProcessEnvironment(env);
+    holder->start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                              QStringLiteral("--clear-groups"), QStringLiteral(TESSARIN_host_launcher),
+                                              QStringLiteral("--hold-guard"), QStringLiteral("Tessarin")});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += holder->readAllStandardOutput()).contains("held")
+                                 || holder->state() == QProcess::NotRunning, kWait);
+    QVERIFY2(said.contains("held"), holder->readAllStandardError().constData());
+
+    const QString program = makeRunFolder(true);
+    QVERIFY(!program.isEmpty());
+    QProcess *first = startLauncher(program);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(first, QStringLiteral("Orvane")).isEmpty()
+                                 || first->state() == QProcess::NotRunning, kWait);
+    QCOMPARE(first->state(), QProcess::Running);
+
+    QProcess *second = startLauncher(program);
+    QStringList boxes;
+    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(second)).isEmpty() || second->state() == QProcess::NotRunning,
+                             kWait);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
+    QCOMPARE(closeRefusalBox(second, boxes.first()), 0);
 }
 
 void TestStartup::twoCopiesStartedTogether()

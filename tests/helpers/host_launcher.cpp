@@ -5,9 +5,12 @@
 // With --no-events first it never runs its event loop, so it dies before the
 // started signal could ever be delivered. It prints "watchdog=<pid>" for
 // each watchdog it comes to have (Unix; Windows has none).
+// With --hold-guard KEY it only holds the lock of the shared memory guard
+// KEY, prints "held", and waits: another user's copy in the shared temp folder.
 #include "ui/setup/common/serverprocess.h"
 
 #include <QCoreApplication>
+#include <QSharedMemory>
 #include <QStringList>
 #include <QTimer>
 
@@ -24,6 +27,16 @@ int main(int argc, char **argv)
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return 2;
+    if (args.size() == 2 && args.first() == QLatin1String("--hold-guard")) {
+        QSharedMemory guard(args.at(1));
+        if (!guard.create(1) && !guard.attach())
+            return 3;
+        if (!guard.lock())
+            return 4;
+        std::printf("held\n");
+        std::fflush(stdout);
+        return app.exec();
+    }
     const bool noEvents = args.first() == QLatin1String("--no-events");
     if (noEvents)
         args.removeFirst();
