@@ -8,10 +8,9 @@
 #include <QVector>
 #include <QWidget>
 
-class QTimer;
-
 // Round status lamp: a disc fading from an opaque centre to a transparent
-// rim, whose middle rings breathe a little with every paint.
+// rim, whose middle rings breathe a little with every paint. A lamp ticks
+// only while it is shown.
 class LightPoint : public QWidget
 {
     Q_OBJECT
@@ -42,6 +41,9 @@ protected:
     bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
+    class PulseClock;
+    void join();
+    void leave();
     void askPaint();
     void tick();
     void advancePulse();
@@ -53,7 +55,9 @@ private:
     int step = 10;
     int interval = 100;
     QColor bgColor = QColor(255, 0, 0);
-    QTimer *timer = nullptr;
+    // Shared by every shown lamp with the same interval, so that their
+    // repaints reach the screen together, in one update of the window.
+    QPointer<PulseClock> clock;
     int offset = 0;
     bool rising = true;
     // The pulse has only a handful of states, and the lamp repaints ten times
