@@ -1,6 +1,5 @@
 #include "ui/widgets/lightpoint.h"
 
-#include <QCoreApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRadialGradient>
@@ -34,78 +33,21 @@ bool changesBackdrop(QEvent::Type type)
 }
 } // namespace
 
-// One timer for the shown lamps of one interval. Lamps that ticked on timers
-// of their own updated the window once each, out of step; ticking together,
-// their repaints are flushed to the screen in one update. The timer runs
-// only while a lamp is shown: a hidden or minimised window costs no
-// wake-ups, and its lamps keep their pulse.
-class LightPoint::PulseClock : public QObject
-{
-public:
-    explicit PulseClock(int interval)
-        : QObject(QCoreApplication::instance())
-        , timer(new QTimer(this))
-    {
-        timer->setObjectName(QStringLiteral("LightPointPulse"));
-        timer->setInterval(interval);
-        connect(timer, &QTimer::timeout, this, [this] {
-            for (LightPoint *lamp : qAsConst(lamps))
-                lamp->tick();
-        });
-    }
-
-    static PulseClock *forInterval(int interval)
-    {
-        static QHash<int, QPointer<PulseClock>> clocks;
-        QPointer<PulseClock> &clock = clocks[interval];
-        if (!clock)
-            clock = new PulseClock(interval);
-        return clock;
-    }
-
-    void add(LightPoint *lamp)
-    {
-        if (!lamps.contains(lamp))
-            lamps.append(lamp);
-        if (!timer->isActive())
-            timer->start();
-    }
-
-    void remove(LightPoint *lamp)
-    {
-        lamps.removeAll(lamp);
-        if (lamps.isEmpty())
-            timer->stop();
-    }
-
-private:
-    QTimer *timer;
-    QVector<LightPoint *> lamps;
-};
-
 LightPoint::LightPoint(QWidget *parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
+    timer = new QTimer(this);
+    timer->setInterval(100);
+    connect(timer, &QTimer::timeout, this, &LightPoint::tick);
+    // The timer runs while the lamp is shown (see event()): a lamp in a
+    // hidden or minimised window costs no wake-ups and keeps its pulse.
 }
 
 LightPoint::~LightPoint()
 {
-    leave();
-}
-
-void LightPoint::join()
-{
-    leave();
-    clock = PulseClock::forInterval(interval);
-    clock->add(this);
-}
-
-void LightPoint::leave()
-{
-    if (clock)
-        clock->remove(this);
-    clock = nullptr;
+    if (timer->isActive())
+        timer->stop();
 }
 
 QSize LightPoint::sizeHint() const
@@ -131,8 +73,7 @@ void LightPoint::setInterval(int interval)
     if (this->interval == interval)
         return;
     this->interval = interval;
-    if (clock)
-        join();
+    timer->setInterval(interval);
     askPaint();
 }
 
@@ -149,9 +90,9 @@ bool LightPoint::event(QEvent *event)
     // Show and Hide come also, spontaneously, when the window is minimised
     // or restored.
     if (event->type() == QEvent::Show)
-        join();
+        timer->start();
     else if (event->type() == QEvent::Hide)
-        leave();
+        timer->stop();
     else if (event->type() == QEvent::ParentChange)
         setAttribute(Qt::WA_OpaquePaintEvent, !isWindow());
     if (changesBackdrop(event->type())) {

@@ -8,9 +8,10 @@
 #include <QVector>
 #include <QWidget>
 
+class QTimer;
+
 // Round status lamp: a disc fading from an opaque centre to a transparent
-// rim, whose middle rings breathe a little with every paint. A lamp ticks
-// only while it is shown.
+// rim, whose middle rings breathe a little with every paint.
 class LightPoint : public QWidget
 {
     Q_OBJECT
@@ -41,9 +42,6 @@ protected:
     bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
-    class PulseClock;
-    void join();
-    void leave();
     void askPaint();
     void tick();
     void advancePulse();
@@ -55,9 +53,7 @@ private:
     int step = 10;
     int interval = 100;
     QColor bgColor = QColor(255, 0, 0);
-    // Shared by every shown lamp with the same interval, so that their
-    // repaints reach the screen together, in one update of the window.
-    QPointer<PulseClock> clock;
+    QTimer *timer = nullptr;
     int offset = 0;
     bool rising = true;
     // The pulse has only a handful of states, and the lamp repaints ten times
