@@ -11,6 +11,9 @@
 // with it. Baseline in the same run, for each case: a minimal Qt Widgets
 // program (this executable with --baseline-window) showing an empty
 // maximised window, measured the same way (minimised for the hidden case).
+// For the shown case a second baseline: the same window with two 100 x 100
+// squares repainted every 100 ms from one timer (--baseline-pulse), what any
+// Qt program pulsing two lamps at the launcher's rate costs on this display.
 //
 //   bench_idle [--seconds N] [--settle N] [--runs N] [--launcher PATH] [--screen WxHxD]
 //              [--cases shown,hidden,console] [--console-mb N]
@@ -26,7 +29,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPainter>
 #include <QSettings>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -62,12 +67,55 @@ const char *caseName(Case c)
     return "";
 }
 
+// Two opaque 100 x 100 squares that change on every tick of one 100 ms timer.
+class PulseSquare : public QWidget
+{
+public:
+    explicit PulseSquare(QWidget *parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    void tick()
+    {
+        dark = !dark;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override { QPainter(this).fillRect(rect(), dark ? QColor(0, 120, 80) : QColor(0, 180, 125)); }
+
+private:
+    bool dark = false;
+};
+
+int baselinePulse(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("baseline"));
+    auto *first = new PulseSquare(&window);
+    first->setGeometry(40, 40, 100, 100);
+    auto *second = new PulseSquare(&window);
+    second->setGeometry(1000, 40, 100, 100);
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [first, second] {
+        first->tick();
+        second->tick();
+    });
+    timer.start(100);
+    window.showMaximized();
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--baseline-window") == 0)
         return baselineWindow(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--baseline-pulse") == 0)
+        return baselinePulse(argc, argv);
 
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
@@ -162,14 +210,14 @@ int main(int argc, char **argv)
         return true;
     };
 
-    auto measure = [&](bool isLauncher, Case c, Figures *f) {
+    auto measure = [&](bool isLauncher, Case c, Figures *f, const char *baseline = "--baseline-window") {
         if (isLauncher) {
             QFile::remove(settingsFile);
             if (c == Case::Console)
                 writeConsoleSettings();
         }
         bench::Child child;
-        if (!stage.launch(child, isLauncher, app.applicationFilePath(), {QStringLiteral("--baseline-window")})) {
+        if (!stage.launch(child, isLauncher, app.applicationFilePath(), {QString::fromLatin1(baseline)})) {
             error = QStringLiteral("cannot start the program");
             return false;
         }
@@ -226,6 +274,7 @@ int main(int argc, char **argv)
     // Runs interleave the cases, so that a disturbance on the machine spreads
     // over all of them rather than spoiling one.
     QHash<int, QVector<Figures>> launcherRuns, baselineRuns;
+    QVector<Figures> pulseRuns;
     for (int i = 0; i < runs; ++i) {
         for (Case c : cases) {
             Figures l, b;
@@ -235,6 +284,12 @@ int main(int argc, char **argv)
                 return fail(c, "baseline");
             launcherRuns[int(c)].append(l);
             baselineRuns[int(c)].append(b);
+            if (c == Case::Shown) {
+                Figures p;
+                if (!measure(false, c, &p, "--baseline-pulse"))
+                    return fail(c, "pulse baseline");
+                pulseRuns.append(p);
+            }
         }
     }
 
@@ -281,6 +336,12 @@ int main(int argc, char **argv)
             std::printf("shown: %.0f us of launcher CPU per rectangle updated on screen\n",
                         1000.0 * median(l, [](const Figures &f) { return f.cpuMs; }) /
                             (updates * median(l, [](const Figures &f) { return f.wallMs; }) / 1000));
+        const QVector<double> pp = values(pulseRuns, percent);
+        std::printf("shown: two 100x100 squares repainted every 100 ms in an empty window: %.3f / %.3f / %.3f %%, "
+                    "%.1f screen updates/s; launcher / that %.2f\n",
+                    bench::minOf(pp), bench::median(pp), bench::maxOf(pp),
+                    median(pulseRuns, [](const Figures &f) { return f.updatesPerSecond; }),
+                    medians[int(Case::Shown)] / std::max(bench::median(pp), kRatioFloorPercent));
         std::printf("goal shown: under %.1f %% of one core: %s (median %.3f %%)\n", kShownGoalPercent,
                     medians[int(Case::Shown)] < kShownGoalPercent ? "met" : "MISSED", medians[int(Case::Shown)]);
     }
