@@ -55,6 +55,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     // slow server shows as a step that waits, not as a bar that froze.
     stepLabel = new QLabel;
     stepLabel->setObjectName(QStringLiteral("UpdateStepLabel"));
+    // As wide as the bar, not wider: at large font sizes it wraps instead of
+    // pushing the buttons out of view.
+    stepLabel->setWordWrap(true);
     stepLabel->hide();
     auto *progressColumn = new QVBoxLayout;
     progressColumn->addStretch();
