@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
@@ -163,6 +164,20 @@ void MainWidget::initConnect()
 
 void MainWidget::quit()
 {
+    // Quitting stops the whole platform: not on one click while it runs.
+    const QStringList running = mediaPanel->runningServers() + sipPanel->runningServers();
+    if (!running.isEmpty()) {
+        // Without a parent: the window may be hidden in the tray.
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("确认退出"),
+                        QStringLiteral("正在运行：%1\n\n退出将停止这些程序。确定退出吗？").arg(running.join(QStringLiteral("、"))),
+                        QMessageBox::Ok | QMessageBox::Cancel);
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("退出"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        if (box.exec() != QMessageBox::Ok)
+            return;
+    }
     SetupConfig::instance()->saveFontSize(fontSize);
     // Gone from the screen at once. Every server is asked to stop now, so
     // they share one grace period; the panels, destroyed after the event

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
+#include "ui/setup/mediaserver/mediaserversetup.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -105,6 +106,7 @@ private slots:
 
     void quitPathsSaveFontSizeAndQuit_data();
     void quitPathsSaveFontSizeAndQuit();
+    void quitAsksWhileServersRun();
 
     void storedFontSize_data();
     void storedFontSize();
@@ -320,6 +322,46 @@ void TestMainWidget::quitPathsSaveFontSizeAndQuit()
     QCOMPARE(aboutToQuit.count(), 1);
     QCOMPARE(fileFontSize(app), QStringLiteral("12"));
     QCOMPARE(SetupConfig::instance()->fontSize(), 12);
+}
+
+// With a server running, "退出" asks first and names it; "取消" keeps the
+// platform running, "退出" in the box quits.
+void TestMainWidget::quitAsksWhileServersRun()
+{
+    TestSupport::TempAppDir app;
+    app.writeIni(QStringLiteral("[MediaServer]\nProgramPath=%1\nParam=forever\n").arg(TestSupport::testHelperPath()).toUtf8());
+    app.initialize();
+    MainWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *media = w.findChild<MediaServerSetup *>();
+    QVERIFY(media);
+    for (QPushButton *b : media->findChildren<QPushButton *>()) {
+        if (b->text() == QStringLiteral("启动"))
+            b->click();
+    }
+    QTRY_COMPARE(media->runningServers(), QStringList{QStringLiteral("媒体服务器")});
+    auto *quit = w.findChild<QPushButton *>(QStringLiteral("QuitButton"));
+
+    QString asked;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&asked] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            asked = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->done(QMessageBox::Cancel);
+        }
+    });
+    answer.start(5);
+    quit->click();
+    answer.stop();
+    QVERIFY2(asked.startsWith(QStringLiteral("确认退出|")) && asked.contains(QStringLiteral("媒体服务器")), qPrintable(asked));
+    QVERIFY(w.isVisible());
+    QCOMPARE(media->runningServers(), QStringList{QStringLiteral("媒体服务器")});
+
+    TestSupport::ModalBoxCloser closer;
+    QCOMPARE(runEventLoopWith([quit] { quit->click(); }), 0);
+    QCOMPARE(closer.lastTitle(), QStringLiteral("确认退出"));
 }
 
 void TestMainWidget::storedFontSize_data()

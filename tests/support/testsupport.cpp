@@ -43,10 +43,16 @@ ModalBoxCloser::ModalBoxCloser(QObject *parent)
     timer.start();
 }
 
+ModalBoxCloser::ModalBoxCloser(const QString &leaveAlone)
+    : ModalBoxCloser()
+{
+    ignoredTitle = leaveAlone;
+}
+
 void ModalBoxCloser::poll()
 {
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
+    if (!box || !box->isVisible() || (!ignoredTitle.isEmpty() && box->windowTitle() == ignoredTitle))
         return;
     boxes.append({box->windowTitle(), box->text()});
     box->done(QMessageBox::Ok);

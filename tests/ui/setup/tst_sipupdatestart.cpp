@@ -5,13 +5,16 @@
 #include "ui/widgets/colorprogressbar.h"
 #include "ui/widgets/ctextbrowser.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,6 +25,7 @@ using TestSupport::testHelperPath;
 namespace {
 
 // Scripts of the test's own, so that every step has an effect to look at.
+const QString kConfirm = QStringLiteral("确认更新启动");
 const QByteArray kClean = "DROP TABLE IF EXISTS probe;";
 const QByteArray kInit = "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO probe VALUES ('init');";
 const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
@@ -77,11 +81,31 @@ private slots:
     void secondPressWhileRunningDoesNothing();
     void readyPort_data();
     void readyPort();
+    void cleanIsConfirmedFirst();
 
 private:
     void configure(int waitTicks, const QString &password = QString(), int readyPort = 0);
     QStringList probeRows() { return db->column(QStringLiteral("SELECT step FROM probe ORDER BY step")); }
     QPushButton *updateButton() const { return panel->findChild<QPushButton *>(QStringLiteral("UpdateButton")); }
+    // Presses "更新启动" and gives the answer when it asks before the clean
+    // step; returns whether it asked.
+    bool pressUpdate(QMessageBox::StandardButton answer = QMessageBox::Ok)
+    {
+        bool asked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->isVisible() && box->windowTitle() == kConfirm) {
+                asked = true;
+                confirmText = box->text();
+                box->done(answer);
+            }
+        });
+        poll.start(1);
+        updateButton()->click();
+        return asked;
+    }
+    QString confirmText;
     ColorProgressBar *bar() const { return panel->findChild<ColorProgressBar *>(); }
     QString stepText() const { return panel->findChild<QLabel *>(QStringLiteral("UpdateStepLabel"))->text(); }
     QString consoleText() const
@@ -149,7 +173,7 @@ void tst_SipUpdateStart::fullSequence()
 {
     configure(2);
     BarWatcher watcher(panel.get(), bar());
-    updateButton()->click();
+    pressUpdate();
     QVERIFY(!bar()->isHidden());
 
     QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
@@ -177,7 +201,7 @@ void tst_SipUpdateStart::fullSequence()
     QTRY_COMPARE(consoleText().count(QStringLiteral("程序结束--")), mysqlRuns + 1);
     QTest::qWait(100);
     BarWatcher again(panel.get(), bar());
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 6000);
     again.sample();
     QCOMPARE(again.values, (QList<int>{0, 25, 50, 75, 100}));
@@ -199,8 +223,8 @@ void tst_SipUpdateStart::connectionFailureThenRetry()
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
 
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
     QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
     QVERIFY2(closer.lastText().startsWith(QStringLiteral("数据库打开失败： ")), qPrintable(closer.lastText()));
@@ -211,7 +235,7 @@ void tst_SipUpdateStart::connectionFailureThenRetry()
     QVERIFY(!consoleText().contains(QStringLiteral("sip-up")));
 
     QVERIFY2(db->createUser(user, QStringLiteral("late-pw")), qPrintable(db->lastError()));
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
     QCOMPARE(closer.count(), 1);
     QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
@@ -221,8 +245,8 @@ void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
 {
     QFile::remove(appDir->path() + QStringLiteral("/config/mysql/clean.sql"));
     configure(1);
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
     QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
     QCOMPARE(closer.lastText(), QStringLiteral("打不开") + appDir->path() + QStringLiteral("/config/mysql/clean.sql"));
@@ -232,7 +256,7 @@ void tst_SipUpdateStart::missingCleanScriptThenRetryKeepsConnection()
 
     QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
     BarWatcher watcher(panel.get(), bar());
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
     watcher.sample();
     // The retry resumes at the clean step on the connection opened before.
@@ -245,8 +269,8 @@ void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
     // The clean script sleeps on the server until its connection is killed.
     QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(120);"));
     configure(1);
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     QStringList sleeping;
     QTRY_VERIFY_WITH_TIMEOUT(!(sleeping = db->column(QStringLiteral(
                                    "SELECT ID FROM information_schema.PROCESSLIST WHERE USER = '%1'"
@@ -261,7 +285,7 @@ void tst_SipUpdateStart::killedConnectionThenNextPressRecovers()
 
     // The next press resumes at the clean step, on a connection opened anew.
     QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 8000);
     QCOMPARE(closer.count(), 1);
     QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
@@ -274,8 +298,8 @@ void tst_SipUpdateStart::failingStatementStopsSequence()
                 "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO no_such_table VALUES (1);\n"
                 "INSERT INTO probe VALUES ('after');"));
     configure(1);
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 1, 10000);
     QCOMPARE(closer.lastTitle(), QStringLiteral("警告"));
     QVERIFY2(closer.lastText().startsWith(QStringLiteral("执行脚本失败： ") + appDir->path()
@@ -305,8 +329,8 @@ void tst_SipUpdateStart::serverGoneStopsBeforeUpdate()
         panel->setServerParam({testHelperPath(), QString(), QStringLiteral("crash"), 10000});
     else if (!program.isEmpty())
         panel->setServerParam({program, QString(), QString(), 10000});
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     if (program.isEmpty()) {
         QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
         closeServer();
@@ -319,7 +343,7 @@ void tst_SipUpdateStart::serverGoneStopsBeforeUpdate()
     QVERIFY(qRound(bar()->getValue()) < 100);
     if (!program.isEmpty())
         return;
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
     QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
     QCOMPARE(closer.count(), 1);
@@ -334,8 +358,8 @@ void tst_SipUpdateStart::refusedWhileServerRuns()
             b->click();
     }
     QTRY_VERIFY(consoleText().contains(QStringLiteral("sip-up")));
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     QTRY_COMPARE(closer.count(), 1);
     QCOMPARE(closer.lastTitle(), QStringLiteral("提示"));
     QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
@@ -348,7 +372,7 @@ void tst_SipUpdateStart::destroyedDuringRunningTask()
 {
     QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), "SELECT SLEEP(1);"));
     configure(1);
-    updateButton()->click();
+    pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 25, 10000);
     QTest::qWait(200);   // the clean script is sleeping on the server now
     panel.reset();       // waits for it, then ends the worker and its connection
@@ -362,9 +386,9 @@ void tst_SipUpdateStart::secondPressWhileRunningDoesNothing()
     QVERIFY(appDir->writeScript(QStringLiteral("init.sql"), "INSERT INTO runs VALUES ('init');"));
     QVERIFY(appDir->writeScript(QStringLiteral("update.sql"), "INSERT INTO runs VALUES ('update');"));
     configure(1);
-    ModalBoxCloser closer;
-    updateButton()->click();
-    updateButton()->click();   // the connection task is queued or running
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
+    pressUpdate();   // the connection task is queued or running
     QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
     QCOMPARE(db->column(QStringLiteral("SELECT step FROM runs ORDER BY step")),
              (QStringList{QStringLiteral("clean"), QStringLiteral("init"), QStringLiteral("update")}));
@@ -389,8 +413,8 @@ void tst_SipUpdateStart::readyPort()
         server.close();
     // Ready: far less than the 600 s wait. Not ready: the wait is the time-out.
     configure(listening ? 600 : 2, QString(), port);
-    ModalBoxCloser closer;
-    updateButton()->click();
+    ModalBoxCloser closer(kConfirm);
+    pressUpdate();
     if (listening) {
         QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
         QCOMPARE(probeRows(), (QStringList{"init", "update"}));
@@ -401,11 +425,34 @@ void tst_SipUpdateStart::readyPort()
         QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未在等待时间内就绪"));
         QCOMPARE(probeRows(), QStringList{QStringLiteral("init")});
         // The next press resumes the wait; the running server does not refuse it.
-        updateButton()->click();
+        pressUpdate();
         QTRY_COMPARE_WITH_TIMEOUT(closer.count(), 2, 10000);
         QCOMPARE(closer.lastText(), QStringLiteral("SIP服务器未在等待时间内就绪"));
     }
     closeServer();
+}
+
+// "更新启动" drops every table first: it asks, naming the database and host;
+// cancelled, nothing runs and the database keeps its rows. Each step shows
+// in the console.
+void tst_SipUpdateStart::cleanIsConfirmedFirst()
+{
+    configure(1);
+    QVERIFY(db->exec(QStringLiteral("CREATE TABLE probe (step VARCHAR(20) NOT NULL)")));
+    QVERIFY(db->exec(QStringLiteral("INSERT INTO probe VALUES ('device')")));
+    QVERIFY(pressUpdate(QMessageBox::Cancel));
+    QVERIFY(confirmText.contains(db->database()) && confirmText.contains(DbFixture::host()));
+    QCOMPARE(probeRows(), QStringList{QStringLiteral("device")});
+    QVERIFY(bar()->isHidden());
+    QTRY_VERIFY(consoleText().contains(QStringLiteral("更新启动已取消，数据库未改动")));
+    QVERIFY(!consoleText().contains(QStringLiteral("程序启动")));
+
+    QVERIFY(pressUpdate(QMessageBox::Ok));
+    QTRY_COMPARE_WITH_TIMEOUT(qRound(bar()->getValue()), 100, 10000);
+    QCOMPARE(probeRows(), (QStringList{QStringLiteral("init"), QStringLiteral("update")}));
+    const QString text = consoleText();
+    QVERIFY(text.indexOf(QStringLiteral("更新启动：正在执行清理脚本")) < text.indexOf(QStringLiteral("更新启动：清理脚本已执行")));
+    QVERIFY(text.contains(QStringLiteral("更新启动：更新脚本已执行，更新启动完成")));
 }
 
 QTEST_MAIN(tst_SipUpdateStart)

@@ -376,22 +376,24 @@ void ServerPanel::setServerStatus(int started)
     statusLabel->setStyleSheet(QStringLiteral("color:%1;").arg(color.name()));
 }
 
-bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
+QString ServerPanel::busyText(const ServerProcess *process)
 {
     // A followed group runs on after its start script: that is a running server.
-    if (process->isActive() && process->stopRequested()) {
-        showRefusal(QStringLiteral("服务器正在停止，请稍后再启动!"));
-        return true;
-    }
-    if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive())) {
-        showRefusal(QStringLiteral("服务器已经启动，请勿重复启动!"));
-        return true;
-    }
-    if (process->state() == QProcess::Starting) {
-        showRefusal(QStringLiteral("服务器正在启动中，请耐心等待!"));
-        return true;
-    }
-    return false;
+    if (process->isActive() && process->stopRequested())
+        return QStringLiteral("服务器正在停止，请稍后再启动!");
+    if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive()))
+        return QStringLiteral("服务器已经启动，请勿重复启动!");
+    if (process->state() == QProcess::Starting)
+        return QStringLiteral("服务器正在启动中，请耐心等待!");
+    return QString();
+}
+
+bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
+{
+    const QString refusal = busyText(process);
+    if (!refusal.isEmpty())
+        showRefusal(refusal);
+    return !refusal.isEmpty();
 }
 
 void ServerPanel::followServerStatus(ServerProcess *process)
@@ -418,9 +420,24 @@ void ServerPanel::followServerStatus(ServerProcess *process)
     });
 }
 
-void ServerPanel::addProcess(ServerProcess *process)
+void ServerPanel::addProcess(ServerProcess *process, const QString &name)
 {
-    processes.append(process);
+    processes.append({process, name});
+}
+
+QStringList ServerPanel::runningServers() const
+{
+    QStringList names;
+    for (const auto &entry : processes) {
+        if (entry.first->isActive())
+            names.append(entry.second);
+    }
+    return names;
+}
+
+void ServerPanel::appendNote(const QString &text, bool failure)
+{
+    emitLine(timestamp() + QStringLiteral("  ") + text, coloured(failure ? ConsolePalette::failed() : ConsolePalette::note()));
 }
 
 void ServerPanel::stopServer(ServerProcess *process)
@@ -437,8 +454,8 @@ void ServerPanel::stopServer(ServerProcess *process)
 
 void ServerPanel::stopAll()
 {
-    for (ServerProcess *process : qAsConst(processes))
-        stopServer(process);
+    for (const auto &entry : qAsConst(processes))
+        stopServer(entry.first);
 }
 
 void ServerPanel::startServer(ServerProcess *process)

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <map>
@@ -53,6 +54,8 @@ public:
     ~ServerPanel() override;
 
     void setServerParam(const ServerParam &p);
+    // The names of the panel's processes that run (or are stopping).
+    QStringList runningServers() const;
     // Quitting: asks every process of the panel to stop, at once, so that
     // all servers share one grace period; the destructors wait out the rest.
     void stopAll();
@@ -80,8 +83,12 @@ protected:
     // runs, not started when it fails to start or ends in any way), its group
     // is followed past a start script, and "自动重启" restarts it.
     void followServerStatus(ServerProcess *process);
-    // Each process of the panel, for stopAll().
-    void addProcess(ServerProcess *process);
+    // Each process of the panel, for stopAll() and runningServers().
+    void addProcess(ServerProcess *process, const QString &name);
+    // A line of the launcher's own in the console and the log.
+    void appendNote(const QString &text, bool failure = false);
+    // The refusal refuseWhileBusy() would show; empty when a start may go on.
+    static QString busyText(const ServerProcess *process);
     // "关闭": a polite stop with the configured grace period.
     void stopServer(ServerProcess *process);
     // Everything of a start after the refusal checks: save the fields, status,
@@ -156,7 +163,7 @@ private:
     Texts texts;
     bool saveFailureShown = false;
     bool graceNoteShown = false;
-    QList<ServerProcess *> processes;
+    QList<QPair<ServerProcess *, QString>> processes;
     ServerLog *log = nullptr;
     std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
 };

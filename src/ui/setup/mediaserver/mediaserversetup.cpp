@@ -22,7 +22,7 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
     connect(process, &QProcess::errorOccurred, this, &MediaServerSetup::slotProcessError);
     connect(process, &ServerProcess::ended, this, &MediaServerSetup::slotProcessFinished);
     followServerStatus(process);
-    addProcess(process);
+    addProcess(process, QStringLiteral("媒体服务器"));
     connect(process, &QProcess::readyReadStandardError, process,
             [this] { appendErrorOutput(process->readAllStandardError(), process); }, Qt::DirectConnection);
 }

@@ -100,8 +100,9 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(mysqlProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError2);
     connect(redisProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError3);
     connect(redisProcess, &ServerProcess::ended, this, &SipServerSetup::processFinished3);
-    for (ServerProcess *p : {process, mysqlProcess, redisProcess})
-        addProcess(p);
+    addProcess(process, QStringLiteral("SIP服务器"));
+    addProcess(mysqlProcess, QStringLiteral("MySQL启动命令"));
+    addProcess(redisProcess, QStringLiteral("Redis"));
     connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
     connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
 
@@ -109,11 +110,20 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(sequence, &UpdateStart::failed, this, &SipServerSetup::sqlError);
     connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
     connect(sequence, &UpdateStart::startServerRequested, this, &SipServerSetup::slotSetupProgram);
+    // Each step and its outcome also go into the console and the log: the
+    // clean step drops the platform's tables, which must leave a trace.
     connect(sequence, &UpdateStart::stepStarted, this, [this](UpdateStart::Step step) {
         stepLabel->setText(stepText(step, true));
+        appendNote(QStringLiteral("更新启动：") + stepText(step, true));
+    });
+    connect(sequence, &UpdateStart::progress, this, [this](int index) {
+        static const char *const done[] = {"数据库已连接", "清理脚本已执行", "初始化脚本已执行", "更新脚本已执行，更新启动完成"};
+        if (index >= 1 && index <= 4)
+            appendNote(QStringLiteral("更新启动：") + QString::fromUtf8(done[index - 1]));
     });
     connect(sequence, &UpdateStart::notReady, this, [this] {
         stepLabel->setText(stepText(UpdateStart::Step::Wait, false));
+        appendNote(QStringLiteral("更新启动：%1超时").arg(stepName(UpdateStart::Step::Wait)), true);
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), QStringLiteral("SIP服务器未在等待时间内就绪"),
                         QMessageBox::Ok);
         box.exec();
@@ -248,18 +258,43 @@ void SipServerSetup::readStandardError3()
     appendErrorOutput(redisProcess->readAllStandardError(), redisProcess);
 }
 
+bool SipServerSetup::confirmClean()
+{
+    const MysqlParam db = SetupConfig::instance()->mysqlParam();
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("确认更新启动"),
+                    QStringLiteral("更新启动会先执行清理脚本：数据库 %1（%2:3306）中的所有表都将被删除并重新建立，"
+                                   "其中的设备、通道、用户等数据将全部丢失。\n\n确定继续吗？")
+                        .arg(db.databaseName, db.hostName),
+                    QMessageBox::Ok | QMessageBox::Cancel);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("继续"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+}
+
 void SipServerSetup::loadDataSetupProgram()
 {
     // The sequence runs (a task queued or running, or the wait before the
     // update script): a second press would queue the whole chain again.
     if (sequence->isRunning())
         return;
-    setupMysql();
-    setupRedis();
     // A press after a failure resumes at the failed step: the server it
     // started is no reason to refuse it.
-    if (sequence->step() == UpdateStart::Step::Connect && refuseWhileBusy(process))
+    const UpdateStart::Step step = sequence->step();
+    const bool refused = step == UpdateStart::Step::Connect && !busyText(process).isEmpty();
+    // One click must not drop the platform's tables unasked; a resumed
+    // sequence past the clean step does not ask again.
+    if (!refused && (step == UpdateStart::Step::Connect || step == UpdateStart::Step::Clean) && !confirmClean()) {
+        appendNote(QStringLiteral("更新启动已取消，数据库未改动"));
         return;
+    }
+    setupMysql();
+    setupRedis();
+    if (refused) {
+        refuseWhileBusy(process);
+        return;
+    }
     progressBar->setValue(0);
     progressBar->show();
     stepLabel->show();
@@ -268,25 +303,29 @@ void SipServerSetup::loadDataSetupProgram()
     sequence->begin();
 }
 
-QString SipServerSetup::stepText(UpdateStart::Step step, bool running) const
+QString SipServerSetup::stepName(UpdateStart::Step step)
 {
-    QString name;
     switch (step) {
-    case UpdateStart::Step::Connect: name = QStringLiteral("连接数据库"); break;
-    case UpdateStart::Step::Clean: name = QStringLiteral("执行清理脚本"); break;
-    case UpdateStart::Step::Init: name = QStringLiteral("执行初始化脚本"); break;
-    case UpdateStart::Step::StartServer: name = QStringLiteral("启动SIP服务器"); break;
+    case UpdateStart::Step::Connect: return QStringLiteral("连接数据库");
+    case UpdateStart::Step::Clean: return QStringLiteral("执行清理脚本");
+    case UpdateStart::Step::Init: return QStringLiteral("执行初始化脚本");
+    case UpdateStart::Step::StartServer: return QStringLiteral("启动SIP服务器");
     case UpdateStart::Step::Wait:
-        name = QStringLiteral("等待SIP服务器就绪（最多 %1 秒）").arg(SetupConfig::instance()->waitProcess());
-        break;
-    case UpdateStart::Step::Update: name = QStringLiteral("执行更新脚本"); break;
+        return QStringLiteral("等待SIP服务器就绪（最多 %1 秒）").arg(SetupConfig::instance()->waitProcess());
+    case UpdateStart::Step::Update: return QStringLiteral("执行更新脚本");
     }
-    return (running ? QStringLiteral("正在") : QStringLiteral("未完成：")) + name;
+    return QString();
+}
+
+QString SipServerSetup::stepText(UpdateStart::Step step, bool running)
+{
+    return (running ? QStringLiteral("正在") : QStringLiteral("未完成：")) + stepName(step);
 }
 
 void SipServerSetup::sqlError(QString txt)
 {
     stepLabel->setText(stepText(sequence->step(), false));
+    appendNote(QStringLiteral("更新启动：%1失败：%2").arg(stepName(sequence->step()), txt), true);
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("警告"), txt, QMessageBox::Ok);
     box.exec();
 }

@@ -44,8 +44,11 @@ private slots:
     void setupRedis();
 
 private:
+    static QString stepName(UpdateStart::Step step);
     // "正在…" while the step runs, "未完成：…" after it failed.
-    QString stepText(UpdateStart::Step step, bool running) const;
+    static QString stepText(UpdateStart::Step step, bool running);
+    // The operator's yes before the clean script drops every table.
+    bool confirmClean();
 
     ServerProcess *process = nullptr;
     ServerProcess *mysqlProcess = nullptr;
