@@ -597,7 +597,7 @@ void tst_MediaServerSetup::logFailureStaysInView()
 {
     QVERIFY(QDir().mkpath(appDir->path() + QStringLiteral("/logs/MediaServer.log")));
     Panel p(testHelperPath(), QStringLiteral("out hello\\n exit 0"));
-    auto *notice = p.widget->findChild<QLabel *>(QStringLiteral("LogNoticeLabel"));
+    auto *notice = p.widget->findChild<QLabel *>(QStringLiteral("StatusNoteLabel"));
     QVERIFY(notice && !notice->isVisibleTo(p.widget.get()));
     p.start();
     QTRY_VERIFY(notice->isVisibleTo(p.widget.get()));

@@ -45,6 +45,8 @@ struct Services
     bool mysql = true;
     QString mysqlArgs = QStringLiteral("out mysql-ok\\0tail\\n");
     bool redis = kRedis;
+    QString redisPath = QStringLiteral("/usr/bin/redis-server");
+    QString redisParam;     // empty: the test Redis's configuration
 };
 
 // SIP panels in these tests start the test helper with the given parameter.
@@ -73,6 +75,7 @@ private slots:
     void statusFollowsSipServerOnly_data();
     void statusFollowsSipServerOnly();
     void oneConsoleOneCounter();
+    void everyProcessIsNamed();
     void emptyParamStartsWithoutArguments();
     void dropOnConsoleReachesPanel();
     void destructionLeavesNoProcess();
@@ -97,9 +100,10 @@ void tst_SipServerSetup::configure(const Services &services)
         ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
         ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), services.mysqlArgs);
         ini.setValue(QStringLiteral("/SetupRedisParam/State"), services.redis);
-        ini.setValue(QStringLiteral("/SetupRedisParam/Path"), QStringLiteral("/usr/bin/redis-server"));
+        ini.setValue(QStringLiteral("/SetupRedisParam/Path"), services.redisPath);
         ini.setValue(QStringLiteral("/SetupRedisParam/WorkDir"), redis->workDir());
-        ini.setValue(QStringLiteral("/SetupRedisParam/Parameter"), redis->configName());
+        ini.setValue(QStringLiteral("/SetupRedisParam/Parameter"),
+                     services.redisParam.isEmpty() ? redis->configName() : services.redisParam);
     }
     appDir->initialize();
 }
@@ -151,6 +155,35 @@ void tst_SipServerSetup::startRunsServicesThenServer()
     // asked to: three normal ends (two without Redis).
     QTRY_COMPARE(p.text().count(kEnd), kRedis ? 3 : 2);
     QVERIFY(!p.text().contains(kCrash));
+}
+
+// One console, three processes: each record and banner names its process,
+// and a Redis that died is said under the status, the lamp being the SIP
+// server's.
+void tst_SipServerSetup::everyProcessIsNamed()
+{
+    Services s;
+    s.mysqlArgs = QStringLiteral("out mysql-ok\\n");
+    s.redis = true;
+    s.redisPath = testHelperPath();
+    s.redisParam = QStringLiteral("crash");
+    configure(s);
+    Panel p(QStringLiteral("out sip-up\\n err sip-warn\\n forever"));
+    auto *note = p.widget->findChild<QLabel *>(QStringLiteral("StatusNoteLabel"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("[Redis] 程序异常终止--")));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("[MySQL启动命令] 程序结束--")));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("sip-warn")));
+    const QStringList lines = p.text().split(QLatin1Char('\n'));
+    const auto headerOf = [&lines](const QString &line) { return lines.value(lines.indexOf(line) - 1); };
+    QVERIFY2(headerOf(QStringLiteral("mysql-ok")).endsWith(QStringLiteral("(信息)[MySQL启动命令]")), qPrintable(p.text()));
+    QVERIFY2(headerOf(QStringLiteral("sip-up")).endsWith(QStringLiteral("(信息)[SIP服务器]")), qPrintable(p.text()));
+    QVERIFY2(headerOf(QStringLiteral("sip-warn")).endsWith(QStringLiteral("(错误)[SIP服务器]")), qPrintable(p.text()));
+    QVERIFY(p.text().contains(QStringLiteral("[SIP服务器] 程序启动--")));
+    QVERIFY(note->isVisibleTo(p.widget.get()));
+    QCOMPARE(note->text(), QStringLiteral("Redis 已停止运行"));
+    QCOMPARE(p.status(), QStringLiteral("服务器已启动"));
+    p.close();
 }
 
 void tst_SipServerSetup::disabledServicesAreNotStarted()

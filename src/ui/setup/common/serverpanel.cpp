@@ -151,17 +151,17 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
     autoRestartBox->setChecked(SetupConfig::instance()->autoRestart(QLatin1String(texts.group)));
     buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
-    // Under the status, as long as the log cannot be written: a note in the
-    // console would scroll away while the outage goes on.
-    logNotice = new QLabel(QStringLiteral("日志写入失败，每 10 秒重试"));
-    logNotice->setObjectName(QStringLiteral("LogNoticeLabel"));
-    logNotice->setWordWrap(true);
-    logNotice->setStyleSheet(QStringLiteral("color:%1;").arg(stoppedColor.name()));
-    logNotice->hide();
+    // Under the status, what stays wrong (the log cannot be written, a helper
+    // ended): a note in the console would scroll away while it lasts.
+    statusNoteLabel = new QLabel;
+    statusNoteLabel->setObjectName(QStringLiteral("StatusNoteLabel"));
+    statusNoteLabel->setWordWrap(true);
+    statusNoteLabel->setStyleSheet(QStringLiteral("color:%1;").arg(stoppedColor.name()));
+    statusNoteLabel->hide();
     auto *statusText = new QVBoxLayout;
     statusText->addStretch();
     statusText->addWidget(statusLabel);
-    statusText->addWidget(logNotice);
+    statusText->addWidget(statusNoteLabel);
     statusText->addStretch();
     statusLayout->addWidget(statusLamp);
     statusLayout->addLayout(statusText);
@@ -202,12 +202,11 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
                         ServerLog::kMaxBytes, ServerLog::kKeep, this);
     connect(log, &ServerLog::failed, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
-        logNotice->setToolTip(message);
-        logNotice->show();
+        setStatusNote(QStringLiteral("log"), QStringLiteral("日志写入失败，每 10 秒重试"), message);
     });
     connect(log, &ServerLog::recovered, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
-        logNotice->hide();
+        setStatusNote(QStringLiteral("log"), QString());
     });
 
     for (CLineEdit *field : {pathField, workDirField, paramField})
@@ -279,7 +278,9 @@ OutputStream *ServerPanel::outputStream(const ServerProcess *source, QProcess::P
     if (!stream) {
         stream = std::make_unique<OutputStream>([this, decoding](const QByteArray &bytes) { return decode(bytes, decoding); });
         connect(stream.get(), &OutputStream::record, this,
-                [this, channel](const QString &text, const QVector<AnsiText::Run> &runs) { showRecord(text, runs, channel); });
+                [this, source, channel](const QString &text, const QVector<AnsiText::Run> &runs) {
+                    showRecord(text, runs, channel, source);
+                });
     }
     return stream.get();
 }
@@ -303,14 +304,19 @@ void ServerPanel::flushOutput(const ServerProcess *source)
     }
 }
 
-void ServerPanel::showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel)
+void ServerPanel::showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel,
+                             const ServerProcess *source)
 {
     countRecord();
     static const QTextCharFormat header = coloured(ConsolePalette::header());
     static const QTextCharFormat body = coloured(ConsolePalette::text());
     static const QTextCharFormat error = coloured(ConsolePalette::errorText());
+    // In a console shared by several processes every record says whose it is.
+    const QString name = nameOf(source);
     if (channel == QProcess::StandardOutput)
-        emitLine(timestamp() + QStringLiteral("(信息)"), header);
+        emitLine(timestamp() + QStringLiteral("(信息)") + name, header);
+    else if (!name.isEmpty())
+        emitLine(timestamp() + QStringLiteral("(错误)") + name, error);
     console->appendRunsParagraph(text, runs, channel == QProcess::StandardOutput ? body : error);
     // Without the line end that closes the record, as the console shows it.
     int end = text.size();
@@ -335,16 +341,49 @@ void ServerPanel::appendSeparator()
     emitLine(QStringLiteral("\n\n"), QTextCharFormat());
 }
 
-void ServerPanel::appendStartBanner()
+void ServerPanel::appendStartBanner(const ServerProcess *process)
 {
-    appendBanner(dashed(QStringLiteral("  程序启动")), ConsolePalette::started());
+    appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动"))), ConsolePalette::started());
+}
+
+QString ServerPanel::nameOf(const ServerProcess *process) const
+{
+    if (processes.size() < 2)
+        return QString();
+    for (const auto &entry : processes) {
+        if (entry.first == process)
+            return QLatin1Char('[') + entry.second + QLatin1Char(']');
+    }
+    return QString();
+}
+
+QString ServerPanel::bannerTitle(const ServerProcess *process, const QString &title) const
+{
+    const QString name = nameOf(process);
+    return QStringLiteral("  ") + (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + title;
+}
+
+void ServerPanel::setStatusNote(const QString &key, const QString &text, const QString &detail)
+{
+    if (text.isEmpty())
+        statusNotes.remove(key);
+    else
+        statusNotes.insert(key, {text, detail.isEmpty() ? text : detail});
+    QStringList shown, details;
+    for (const auto &note : qAsConst(statusNotes)) {
+        shown.append(note.first);
+        details.append(note.second);
+    }
+    statusNoteLabel->setText(shown.join(QLatin1Char('\n')));
+    statusNoteLabel->setToolTip(details.join(QLatin1Char('\n')));
+    statusNoteLabel->setVisible(!shown.isEmpty());
 }
 
 void ServerPanel::appendStartFailure(QProcess::ProcessError error, const ServerProcess *process)
 {
     flushOutput(process);
     if (error == QProcess::FailedToStart) {
-        appendBanner(dashed(QStringLiteral("  程序启动失败")), ConsolePalette::failed());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动失败"))), ConsolePalette::failed());
         // The console shows text literally, so neither part can turn into markup.
         if (process)
             emitLine(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
@@ -357,14 +396,15 @@ void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, con
 {
     flushOutput(process);
     if (status == QProcess::CrashExit)
-        appendBanner(dashed(QStringLiteral("  程序异常终止")), ConsolePalette::failed());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序异常终止"))), ConsolePalette::failed());
     else if (exitCode == 0 || (process && process->stopRequested()))
         // A program asked to stop may answer with any code (Java: 143, or
         // 130 after Ctrl+C): it did what it was asked.
-        appendBanner(dashed(QStringLiteral("  程序结束")), ConsolePalette::started());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束"))), ConsolePalette::started());
     else
         // A crash loop must not look like clean exits.
-        appendBanner(dashed(QStringLiteral("  程序结束(退出码 %1)").arg(exitCode)), ConsolePalette::failed());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束(退出码 %1)").arg(exitCode))),
+                     ConsolePalette::failed());
     appendSeparator();
 }
 
@@ -414,8 +454,8 @@ void ServerPanel::followServerStatus(ServerProcess *process)
         process->setAutoRestart(on);
         SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
     });
-    connect(process, &ServerProcess::restarting, this, [this](int attempt) {
-        appendBanner(dashed(QStringLiteral("  自动重启(第%1次)").arg(attempt)),
+    connect(process, &ServerProcess::restarting, this, [this, process](int attempt) {
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt))),
                      ConsolePalette::failed());
     });
 }
@@ -475,7 +515,7 @@ void ServerPanel::startServer(ServerProcess *process)
 
     // The status turns to started when the process has started (see
     // followServerStatus); until then it keeps saying not started.
-    appendStartBanner();
+    appendStartBanner(process);
 
     const QString base = SetupConfig::instance()->appDirPath();
     const QString program = LaunchRules::resolveProgram(pathField->text(), base);

@@ -4,6 +4,7 @@
 #include "ui/widgets/ansitext.h"
 
 #include <QColor>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -69,7 +70,7 @@ protected:
     void appendErrorOutput(const QByteArray &bytes, const ServerProcess *source = nullptr);
     // Shows what the source's streams hold now: before its end banner.
     void flushOutput(const ServerProcess *source);
-    void appendStartBanner();
+    void appendStartBanner(const ServerProcess *process = nullptr);
     // A failed start also names the program and the reason the system gave.
     void appendStartFailure(QProcess::ProcessError error, const ServerProcess *process = nullptr);
     // The exit code shows when it is not 0, unless the program was asked to stop.
@@ -87,6 +88,9 @@ protected:
     void addProcess(ServerProcess *process, const QString &name);
     // A line of the launcher's own in the console and the log.
     void appendNote(const QString &text, bool failure = false);
+    // A short text under the status while something stays wrong (empty
+    // text: it is over); detail goes into the tool tip.
+    void setStatusNote(const QString &key, const QString &text, const QString &detail = QString());
     // The refusal refuseWhileBusy() would show; empty when a start may go on.
     static QString busyText(const ServerProcess *process);
     // "关闭": a polite stop with the configured grace period.
@@ -131,7 +135,7 @@ protected:
     QHBoxLayout *statusLayout = nullptr;
     LightPoint *statusLamp = nullptr;
     QLabel *statusLabel = nullptr;
-    QLabel *logNotice = nullptr;
+    QLabel *statusNoteLabel = nullptr;
     QGridLayout *buttonLayout = nullptr;
     QPushButton *startButton = nullptr;
     QPushButton *closeButton = nullptr;
@@ -152,7 +156,11 @@ protected:
 
 private:
     OutputStream *outputStream(const ServerProcess *source, QProcess::ProcessChannel channel, Decoding decoding);
-    void showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel);
+    void showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel,
+                    const ServerProcess *source);
+    // "[Redis]" and the like, in a panel with several processes; else empty.
+    QString nameOf(const ServerProcess *process) const;
+    QString bannerTitle(const ServerProcess *process, const QString &title) const;
     void countRecord();
     // Into the console and, without colours, into the panel's log file.
     void emitLine(const QString &text, const QTextCharFormat &format);
@@ -164,6 +172,7 @@ private:
     bool saveFailureShown = false;
     bool graceNoteShown = false;
     QList<QPair<ServerProcess *, QString>> processes;
+    QMap<QString, QPair<QString, QString>> statusNotes;
     ServerLog *log = nullptr;
     std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
 };

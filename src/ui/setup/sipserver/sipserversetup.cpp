@@ -100,6 +100,7 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(mysqlProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError2);
     connect(redisProcess, &QProcess::errorOccurred, this, &SipServerSetup::processError3);
     connect(redisProcess, &ServerProcess::ended, this, &SipServerSetup::processFinished3);
+    connect(redisProcess, &QProcess::started, this, [this] { setStatusNote(QStringLiteral("redis"), QString()); });
     addProcess(process, QStringLiteral("SIP服务器"));
     addProcess(mysqlProcess, QStringLiteral("MySQL启动命令"));
     addProcess(redisProcess, QStringLiteral("Redis"));
@@ -246,11 +247,16 @@ void SipServerSetup::readStandardOutput3()
 void SipServerSetup::processError3(QProcess::ProcessError error)
 {
     appendStartFailure(error, redisProcess);
+    if (error == QProcess::FailedToStart)
+        setStatusNote(QStringLiteral("redis"), QStringLiteral("Redis 未能启动"));
 }
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
 {
     appendEndBanner(index, status, redisProcess);
+    // The lamp is the SIP server's alone: a Redis that died is said by name.
+    if (!redisProcess->stopRequested())
+        setStatusNote(QStringLiteral("redis"), QStringLiteral("Redis 已停止运行"));
 }
 
 void SipServerSetup::readStandardError3()
