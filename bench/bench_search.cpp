@@ -80,7 +80,7 @@ int main(int argc, char **argv)
         QElapsedTimer t;
         ConsoleSearch::clearHighLight(panel.marks());
         t.start();
-        ConsoleSearch::searchAll(console, panel.marks(), QStringLiteral("Keepalive"));
+        ConsoleSearch::searchAll(console, panel.marks(), QStringLiteral("Keepalive"), true);
         // Work the search leaves to the event loop counts too.
         QCoreApplication::processEvents();
         all << t.nsecsElapsed() / 1e6;

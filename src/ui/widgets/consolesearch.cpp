@@ -23,6 +23,18 @@ void revealWithContext(CTextBrowser *console)
         console->centerCursor();
 }
 
+// The operator reads what is on screen: a search goes on from there, not
+// from a cursor left somewhere in hours of output.
+void startOnScreen(CTextBrowser *console, bool backward)
+{
+    const QRect view = console->viewport()->rect();
+    if (view.intersects(console->cursorRect()))
+        return;
+    QTextCursor from = console->cursorForPosition(backward ? QPoint(0, view.height() - 1) : QPoint(0, 0));
+    from.movePosition(backward ? QTextCursor::EndOfBlock : QTextCursor::StartOfBlock);
+    console->setTextCursor(from);
+}
+
 } // namespace
 
 void searchNext(CTextBrowser *console, const QString &txt, bool caseSensitively)
@@ -30,6 +42,7 @@ void searchNext(CTextBrowser *console, const QString &txt, bool caseSensitively)
     const QTextDocument::FindFlags flags = caseSensitively ? QTextDocument::FindCaseSensitively
                                                            : QTextDocument::FindFlags();
     console->flush();
+    startOnScreen(console, false);
     if (!console->find(txt, flags)) {
         // Wrap around within the same press; a second miss leaves the cursor
         // at the start, which is as good a place as any.
@@ -46,6 +59,7 @@ void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitiv
     if (caseSensitively)
         flags |= QTextDocument::FindCaseSensitively;
     console->flush();
+    startOnScreen(console, true);
     if (console->find(txt, flags)) {
         revealWithContext(console);
         return;
@@ -56,11 +70,10 @@ void searchPrevious(CTextBrowser *console, const QString &txt, bool caseSensitiv
     console->horizontalScrollBar()->setValue(0);
 }
 
-int searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt)
+int searchAll(CTextBrowser *console, SearchHighLight *highlighter, const QString &txt, bool caseSensitively)
 {
-    // Marking is always case-sensitive and txt is a regular expression.
     highlighter->setDocument(console->document());
-    highlighter->setSearchText(txt);
+    highlighter->setSearchText(txt, caseSensitively);
     // Marks are painted for the visible lines only, but the count is of the
     // whole console: one pass over its lines, as marked.
     console->flush();

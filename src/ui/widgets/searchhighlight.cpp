@@ -10,9 +10,11 @@ SearchHighLight::SearchHighLight(QTextDocument *parent)
     format.setForeground(ConsolePalette::markText());
 }
 
-void SearchHighLight::setSearchText(const QString &txt)
+void SearchHighLight::setSearchText(const QString &txt, bool caseSensitively)
 {
-    pattern = QRegularExpression(txt);
+    pattern = QRegularExpression(QRegularExpression::escape(txt), caseSensitively
+                                     ? QRegularExpression::NoPatternOption
+                                     : QRegularExpression::CaseInsensitiveOption);
     emit marksChanged();
 }
 

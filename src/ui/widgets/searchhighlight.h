@@ -8,7 +8,7 @@
 #include <QTextLayout>
 #include <QVector>
 
-// Marks every match of a regular expression with a green background. While
+// Marks every occurrence of a text with a green background. While
 // attached to a document it says where the marks of any of its lines are;
 // the console asks only for the lines it shows, so marking costs the same on
 // a full console as on an empty one, and lines that arrive later are marked
@@ -22,7 +22,8 @@ class SearchHighLight : public QObject
 public:
     explicit SearchHighLight(QTextDocument *parent);
 
-    void setSearchText(const QString &txt);
+    // Taken literally, as the other search operations take it.
+    void setSearchText(const QString &txt, bool caseSensitively);
     void setDocument(QTextDocument *doc);
     QTextDocument *document() const { return doc; }
 

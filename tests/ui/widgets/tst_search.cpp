@@ -28,6 +28,7 @@ private slots:
     void searchAll_data();
     void searchAll();
     void clearAndSearchAgain();
+    void nextGoesOnFromTheScreen();
 };
 
 namespace {
@@ -174,22 +175,27 @@ void TestSearch::previousResetsHorizontalScroll()
 
 void TestSearch::searchAll_data()
 {
-    QTest::addColumn<QString>("earlier");    // pattern marked before, if any
+    QTest::addColumn<QString>("earlier");    // text marked before, if any
     QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("caseSensitive");
     QTest::addColumn<QStringList>("marked");
 
-    QTest::newRow("case-sensitive") << "" << "error" << QStringList{"error", "error"};
-    QTest::newRow("a.c is a pattern") << "" << "a.c" << QStringList{"a.c", "abc"};
-    QTest::newRow("alternation") << "" << "ERROR|abc" << QStringList{"ERROR", "abc"};
-    QTest::newRow("every match of a line") << "" << "o" << QStringList{"o", "o", "o"};
-    QTest::newRow("invalid marks nothing") << "error" << "(" << QStringList();
-    QTest::newRow("new pattern replaces") << "error" << "abc" << QStringList{"abc"};
+    // As "下一个" finds them: the text literally, the case as the box says.
+    QTest::newRow("any case") << "" << "error" << false << QStringList{"ERROR", "error", "error"};
+    QTest::newRow("case-sensitive") << "" << "error" << true << QStringList{"error", "error"};
+    QTest::newRow("a.c is literal") << "" << "a.c" << false << QStringList{"a.c"};
+    QTest::newRow("brackets are literal") << "" << "[10:00:03]" << false << QStringList{"[10:00:03]"};
+    QTest::newRow("no alternation") << "" << "ERROR|abc" << false << QStringList();
+    QTest::newRow("every match of a line") << "" << "o" << true << QStringList{"o", "o", "o"};
+    QTest::newRow("unclosed parenthesis") << "error" << "(" << false << QStringList();
+    QTest::newRow("new text replaces") << "error" << "abc" << false << QStringList{"abc"};
 }
 
 void TestSearch::searchAll()
 {
     QFETCH(QString, earlier);
     QFETCH(QString, pattern);
+    QFETCH(bool, caseSensitive);
     QFETCH(QStringList, marked);
 
     CTextBrowser console;
@@ -201,14 +207,14 @@ void TestSearch::searchAll()
     console.setHighlighter(highlighter);
     QCOMPARE(TestSupport::greenTexts(&console), QStringList());   // attached, empty pattern
     if (!earlier.isEmpty()) {
-        ConsoleSearch::searchAll(&console, highlighter, earlier);
+        ConsoleSearch::searchAll(&console, highlighter, earlier, false);
         QVERIFY(!TestSupport::greenTexts(&console).isEmpty());
     }
-    QCOMPARE(ConsoleSearch::searchAll(&console, highlighter, pattern), marked.size());
+    QCOMPARE(ConsoleSearch::searchAll(&console, highlighter, pattern, caseSensitive), marked.size());
     QCOMPARE(TestSupport::greenTexts(&console), marked);
 
     // The mark brings its own ink for the lime ground; the document's colours stay.
-    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("blue"));
+    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("blue"), true);
     QCOMPARE(TestSupport::greenTexts(&console), QStringList{"blue"});
     QList<int> markProperties = console.extraSelections().first().format.properties().keys();
     std::sort(markProperties.begin(), markProperties.end());
@@ -223,7 +229,7 @@ void TestSearch::clearAndSearchAgain()
     auto *highlighter = new SearchHighLight(console.document());
     console.setHighlighter(highlighter);
 
-    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
+    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"), true);
     TestSupport::appendLines(&console, {"one more error"});    // marked while attached
     QCOMPARE(TestSupport::greenTexts(&console).size(), 3);
 
@@ -234,8 +240,31 @@ void TestSearch::clearAndSearchAgain()
     QCOMPARE(TestSupport::greenTexts(&console), QStringList());
 
     ConsoleSearch::clearHighLight(highlighter);                 // twice is harmless
-    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"));
+    ConsoleSearch::searchAll(&console, highlighter, QStringLiteral("error"), true);
     QCOMPARE(TestSupport::greenTexts(&console).size(), 4);
+}
+
+// Hours of output later, with the cursor left at the top, "下一个" finds the
+// hit on screen, not the oldest one; "上一个" the last one above the bottom.
+void TestSearch::nextGoesOnFromTheScreen()
+{
+    CTextBrowser console;
+    console.resize(400, 200);
+    console.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&console));
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines << QStringLiteral("line %1%2").arg(i).arg(i == 10 || i == 297 || i == 299 ? " hit" : "");
+    TestSupport::appendLines(&console, lines);
+    console.moveCursor(QTextCursor::Start);
+    console.verticalScrollBar()->setValue(console.verticalScrollBar()->maximum());
+    ConsoleSearch::searchNext(&console, QStringLiteral("hit"), false);
+    QCOMPARE(console.textCursor().block().text(), QStringLiteral("line 297 hit"));
+
+    console.moveCursor(QTextCursor::Start);
+    console.verticalScrollBar()->setValue(console.verticalScrollBar()->maximum());
+    ConsoleSearch::searchPrevious(&console, QStringLiteral("hit"), false);
+    QCOMPARE(console.textCursor().block().text(), QStringLiteral("line 299 hit"));
 }
 
 QTEST_MAIN(TestSearch)

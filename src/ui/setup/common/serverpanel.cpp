@@ -602,8 +602,7 @@ void ServerPanel::searchPrevious(QString txt, bool caseSensitively)
 
 void ServerPanel::searchAll(QString txt, bool caseSensitively)
 {
-    Q_UNUSED(caseSensitively)
-    searchPanel->setCount(ConsoleSearch::searchAll(console, highlighter, txt));
+    searchPanel->setCount(ConsoleSearch::searchAll(console, highlighter, txt, caseSensitively));
 }
 
 void ServerPanel::clearHighLight()
