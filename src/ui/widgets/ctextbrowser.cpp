@@ -39,6 +39,8 @@ constexpr int ReleaseAfterPauseMs = 1000;
 // (a binary flood, a server that never writes a line break) costs time in
 // proportion to its length on every repaint.
 constexpr int MaxLineLength = 10000;
+// The user state of a block that begins a record.
+constexpr int RecordStart = 1;
 
 // Breaks text into lines of at most MaxLineLength, given that column
 // characters of the current line came before it; returns the new column.
@@ -111,7 +113,9 @@ void CTextBrowser::enqueue(QString text, const QTextCharFormat &format, bool new
         lineColumn = 0;
     lineColumn = breakLongLines(text, lineColumn);
     queuedChars += text.size() + (newParagraph ? 1 : 0);
-    queue.push_back(Span{std::move(text), format, newParagraph});
+    queue.push_back(Span{std::move(text), format, newParagraph, newParagraph && recordPending});
+    if (newParagraph)
+        recordPending = false;
     sinceOutput.restart();
     if (queuedChars > ReleaseAfterCharacters)
         owesRelease = true;
@@ -180,8 +184,20 @@ void CTextBrowser::appendRunsParagraph(const QString &shown, const QVector<AnsiT
     }
 }
 
+void CTextBrowser::beginRecord()
+{
+    recordPending = true;
+}
+
+void CTextBrowser::setRecordLimit(int records)
+{
+    maxRecords = qMax(1, records);
+}
+
 void CTextBrowser::clear()
 {
+    recordsHeld = 0;
+    recordPending = false;
     queue.clear();
     queuedChars = 0;
     skippedChars = 0;
@@ -240,6 +256,11 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
         if (span.newParagraph && !empty)
             cursor.insertBlock();
         empty = false;
+        if (span.newParagraph) {
+            // Lines a paragraph brings with it must not pass for record starts.
+            cursor.block().setUserState(span.recordStart ? RecordStart : 0);
+            recordsHeld += span.recordStart ? 1 : 0;
+        }
         queuedChars -= span.newParagraph ? 1 : 0;
         span.newParagraph = false;
         // A big chunk goes in pieces, so that the budget is kept to within
@@ -259,6 +280,7 @@ void CTextBrowser::insertQueued(qint64 budgetMs)
             break;
     }
     cursor.endEditBlock();
+    dropOldRecords(tail);
     if (budgetMs < 0)
         trim(tail);
     if (tail)
@@ -278,11 +300,36 @@ void CTextBrowser::trim(bool tail)
         keep = keep.next();
         cutPos = keep.isValid() ? keep.position() : cutAt;
     }
+    for (QTextBlock b = doc->firstBlock(); b.isValid() && b != keep; b = b.next())
+        recordsHeld -= b.userState() == RecordStart ? 1 : 0;
+    recordsHeld = qMax(0, recordsHeld);
+    removeBefore(keep, cutPos, tail);
+}
+
+void CTextBrowser::dropOldRecords(bool tail)
+{
+    if (recordsHeld <= maxRecords)
+        return;
+    // The first block of the oldest record that stays.
+    int toDrop = recordsHeld - maxRecords;
+    QTextBlock keep = document()->firstBlock();
+    for (; keep.isValid(); keep = keep.next()) {
+        if (keep.userState() == RecordStart && toDrop-- == 0)
+            break;
+    }
+    if (!keep.isValid())
+        return;
+    recordsHeld = maxRecords;
+    removeBefore(keep, keep.position(), tail);
+}
+
+void CTextBrowser::removeBefore(const QTextBlock &keep, int cutPos, bool tail)
+{
     // Keep the lines under the operator's eyes where they are.
     QScrollBar *bar = verticalScrollBar();
     const int top = bar->value();
     const int removedLines = keep.isValid() ? keep.firstLineNumber() : 0;
-    QTextCursor cursor(doc);
+    QTextCursor cursor(document());
     cursor.setPosition(cutPos, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     owesRelease = true;

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTextCharFormat>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <deque>
@@ -22,6 +23,8 @@ class SearchHighLight;
 //  - when the queue itself grows past that size (output arriving faster
 //    than it can be shown), its oldest part is skipped, with a note where
 //    it was, since it would have been trimmed right after showing anyway;
+//  - it holds at most recordLimit() records (see beginRecord()); past
+//    that the oldest records go, not the whole console;
 //  - search marks are computed for the lines on screen only.
 // Ctrl + wheel steps the font's pixel size instead of the base class's zoom.
 class CTextBrowser : public QPlainTextEdit
@@ -56,6 +59,13 @@ public:
     void flush();
     bool hasQueued() const { return !queue.empty(); }
 
+    // The next paragraph begins a record: one read of a server's output.
+    // Paragraphs between records (banners) belong to the record before them.
+    void beginRecord();
+    // At least 1; 0 or less keeps the newest record only.
+    void setRecordLimit(int records);
+    int recordLimit() const { return maxRecords; }
+
     int maximumCharacters() const { return maxChars; }
     void setMaximumCharacters(int chars);
 
@@ -75,11 +85,15 @@ private:
         QString text;
         QTextCharFormat format;
         bool newParagraph;
+        bool recordStart = false;
     };
 
     void enqueue(QString text, const QTextCharFormat &format, bool newParagraph);
     void insertQueued(qint64 budgetMs);
     void trim(bool tail);
+    void dropOldRecords(bool tail);
+    // Removes everything before keep, keeping the operator's view in place.
+    void removeBefore(const QTextBlock &keep, int cutPos, bool tail);
     void updateMarks();
     void releaseWhenIdle();
     bool overBound() const { return document()->characterCount() > maxChars; }
@@ -90,6 +104,9 @@ private:
     bool owesRelease = false;   // memory freed since it was last handed back
     int lineColumn = 0;   // characters since the last line break, queued text included
     int maxChars = DefaultMaximumCharacters;
+    int maxRecords = 10000;
+    int recordsHeld = 0;        // record starts in the document
+    bool recordPending = false;
     QTimer frameTimer;
     QTimer releaseTimer;
     QElapsedTimer sinceOutput;

@@ -116,13 +116,14 @@ void tst_ServerConsole::recordLimit_data()
     QTest::addColumn<int>("records");
     QTest::addColumn<QStringList>("expected");
 
+    // Past the limit the oldest records go; the newest stay.
     QTest::newRow("limit 10, 10 records") << 10 << 10
         << QStringList{"r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "r10"};
-    QTest::newRow("limit 10, 11th clears") << 10 << 11 << QStringList{"r11"};
-    QTest::newRow("limit 10, 21 records") << 10 << 21
-        << QStringList{"r11", "r12", "r13", "r14", "r15", "r16", "r17", "r18", "r19", "r20", "r21"};
-    QTest::newRow("limit 10, 22nd clears") << 10 << 22 << QStringList{"r22"};
-    QTest::newRow("limit 0") << 0 << 5 << QStringList{"r5"};
+    QTest::newRow("limit 10, 11 records") << 10 << 11
+        << QStringList{"r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9", "r10", "r11"};
+    QTest::newRow("limit 10, 22 records") << 10 << 22
+        << QStringList{"r13", "r14", "r15", "r16", "r17", "r18", "r19", "r20", "r21", "r22"};
+    QTest::newRow("limit 0 keeps the newest") << 0 << 5 << QStringList{"r5"};
     QTest::newRow("limit -3") << -3 << 4 << QStringList{"r4"};
 }
 
@@ -133,8 +134,13 @@ void tst_ServerConsole::recordLimit()
     QFETCH(QStringList, expected);
 
     ConsoleProbe panel(limit);
-    for (int i = 1; i <= records; ++i)
-        panel.appendOutputRecord(QStringLiteral("r%1\n").arg(i).toUtf8(), ConsoleProbe::Decoding::SystemCodec);
+    for (int i = 1; i <= records; ++i) {
+        // Records of two lines, some frames apart: a record's own lines are
+        // not records.
+        panel.appendOutputRecord(QStringLiteral("r%1\nand more\n").arg(i).toUtf8(), ConsoleProbe::Decoding::SystemCodec);
+        if (i % 3 == 0)
+            panel.text();
+    }
 
     QStringList seen;
     for (const QString &line : panel.text().split(QLatin1Char('\n'))) {
@@ -156,8 +162,8 @@ void tst_ServerConsole::bannersNeverClear()
     }
     QVERIFY(panel.text().contains(QStringLiteral("kept")));
     QCOMPARE(panel.text().count(QStringLiteral("程序启动--")), 30);
-    // The next record is only the second since the last clear: still kept;
-    // the third passes the limit.
+    // The next record is the second: all kept; the third passes the limit,
+    // and the oldest record goes with the banners after it.
     panel.appendOutputRecord("second\n", ConsoleProbe::Decoding::SystemCodec);
     QVERIFY(panel.text().contains(QStringLiteral("kept")));
     panel.appendOutputRecord("third\n", ConsoleProbe::Decoding::SystemCodec);
@@ -180,8 +186,8 @@ void tst_ServerConsole::errorOutputCountsAsRecord()
     panel.appendOutputRecord("out1\n", ConsoleProbe::Decoding::SystemCodec);
     panel.appendErrorOutput("err1\n");
     QVERIFY(panel.text().contains(QStringLiteral("out1")));
-    panel.appendErrorOutput("err2");   // third record: clears first
-    QCOMPARE(panel.text(), QStringLiteral("err2"));
+    panel.appendErrorOutput("err2");   // third record: the first goes
+    QCOMPARE(panel.text(), QStringLiteral("err1\nerr2"));
 }
 
 void tst_ServerConsole::decoding_data()

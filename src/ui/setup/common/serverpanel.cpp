@@ -247,6 +247,7 @@ void ServerPanel::setServerParam(const ServerParam &p)
     workPath = p.workPath;
     param = p.param;
     recordLimit = p.recordCount;
+    console->setRecordLimit(recordLimit);
     pathField->setText(programPath);
     workDirField->setText(workPath);
     paramField->setText(param);
@@ -264,11 +265,10 @@ QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
 
 void ServerPanel::countRecord()
 {
+    // Past the limit the oldest records go, not the whole console: an
+    // incident must not blank it.
     ++recordCounter;
-    if (recordCounter > recordLimit) {
-        console->clear();
-        recordCounter = 0;
-    }
+    console->beginRecord();
 }
 
 OutputStream *ServerPanel::outputStream(const ServerProcess *source, QProcess::ProcessChannel channel,
