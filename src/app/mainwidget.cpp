@@ -1,12 +1,14 @@
 #include "app/mainwidget.h"
 
 #include "setting/setupconfig.h"
+#include "ui/setup/common/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/setup/sipserver/sipserversetup.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +22,7 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QSystemTrayIcon>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -82,6 +85,10 @@ void MainWidget::initUi()
 
     quitButton = new QPushButton(QStringLiteral("退出"));
     quitButton->setObjectName(QStringLiteral("QuitButton"));
+    // The output logs and the event log, for what the consoles no longer hold.
+    logsButton = new QPushButton(QStringLiteral("日志"));
+    logsButton->setObjectName(QStringLiteral("LogsButton"));
+    logsButton->setToolTip(QStringLiteral("打开日志文件夹"));
 
     auto *fontBarLayout = new QHBoxLayout;
     // The window's own layout has no margins so the panels get every pixel;
@@ -100,6 +107,7 @@ void MainWidget::initUi()
     settingsNotice->hide();
     fontBarLayout->addWidget(settingsNotice, 1);
     fontBarLayout->addStretch();
+    fontBarLayout->addWidget(logsButton);
     fontBarLayout->addWidget(quitButton);
     mainLayout->addLayout(fontBarLayout);
     setLayout(mainLayout);
@@ -114,7 +122,9 @@ void MainWidget::initUi()
     trayMenu = new QMenu;
     showAction = new QAction(QIcon(QStringLiteral(":/resources/image/2.png")), QStringLiteral("显示"), this);
     quitAction = new QAction(QIcon(QStringLiteral(":/resources/image/3.png")), QStringLiteral("退出"), this);
+    logsAction = new QAction(QStringLiteral("打开日志文件夹"), this);
     trayMenu->addAction(showAction);
+    trayMenu->addAction(logsAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
     trayIcon->setContextMenu(trayMenu);
@@ -145,6 +155,13 @@ void MainWidget::initConnect()
         raise();
     });
     connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
+    const auto openLogs = [] {
+        const QString folder = EventLog::folder();
+        QDir().mkpath(folder);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    connect(logsAction, &QAction::triggered, this, openLogs);
+    connect(logsButton, &QPushButton::clicked, this, openLogs);
     connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);
     connect(fontSlider, &QSlider::valueChanged, this, &MainWidget::setFontSize);
     // The size is saved on quit, when nobody could read a failure any more:
@@ -178,6 +195,9 @@ void MainWidget::quit()
         if (box.exec() != QMessageBox::Ok)
             return;
     }
+    EventLog::note(QStringLiteral("Launcher"),
+                   QStringLiteral("退出（%1）").arg(sender() == quitAction ? QStringLiteral("托盘菜单") : QStringLiteral("退出按钮"))
+                       + (running.isEmpty() ? QString() : QStringLiteral("，停止：") + running.join(QStringLiteral("、"))));
     SetupConfig::instance()->saveFontSize(fontSize);
     // Gone from the screen at once. Every server is asked to stop now, so
     // they share one grace period; the panels, destroyed after the event

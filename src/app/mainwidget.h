@@ -46,9 +46,11 @@ private:
     QMenu *trayMenu = nullptr;
     QAction *showAction = nullptr;
     QAction *quitAction = nullptr;
+    QAction *logsAction = nullptr;
     QSlider *fontSlider = nullptr;
     QLabel *sizeLabel = nullptr;
     QPushButton *quitButton = nullptr;
+    QPushButton *logsButton = nullptr;
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;

@@ -4,6 +4,7 @@
 #include "database/sqlprocessthread.h"
 #include "platform/platform.h"
 #include "setting/setupconfig.h"
+#include "ui/setup/common/eventlog.h"
 
 #include <QApplication>
 #include <QFile>
@@ -85,6 +86,8 @@ int runLauncher(int &argc, char **argv)
 
     SetupConfig *config = SetupConfig::instance();
     config->initialize(QCoreApplication::applicationDirPath());
+    EventLog::note(QStringLiteral("Launcher"),
+                   QStringLiteral("启动器启动（进程 %1）").arg(QCoreApplication::applicationPid()));
 
     auto window = std::make_unique<MainWidget>();
     window->styleSheetTemplate = readStyleSheet(config->configDir() + QStringLiteral("/stylesheet2/stylesheet.css"));
@@ -94,7 +97,10 @@ int runLauncher(int &argc, char **argv)
     const int code = app.exec();
     // The servers are stopped and the logs written when the window goes.
     window.reset();
-    if (SqlProcessThread::anyLeftRunning())
+    EventLog::note(QStringLiteral("Launcher"), QStringLiteral("启动器已结束"));
+    if (SqlProcessThread::anyLeftRunning()) {
+        EventLog::flush();
         Platform::endProcessNow(code);
+    }
     return code;
 }

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
+#include "ui/setup/common/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "testsupport.h"
 
@@ -194,12 +195,13 @@ void TestMainWidget::trayEntry()
     QCOMPARE(tray->toolTip(), QStringLiteral("Orvane国标28181服务器"));
     QVERIFY(tray->contextMenu());
     const QList<QAction *> actions = tray->contextMenu()->actions();
-    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions.size(), 4);
     QCOMPARE(actions.at(0)->text(), QStringLiteral("显示"));
     QVERIFY(!actions.at(0)->icon().isNull());
-    QVERIFY(actions.at(1)->isSeparator());
-    QCOMPARE(actions.at(2)->text(), QStringLiteral("退出"));
-    QVERIFY(!actions.at(2)->icon().isNull());
+    QCOMPARE(actions.at(1)->text(), QStringLiteral("打开日志文件夹"));
+    QVERIFY(actions.at(2)->isSeparator());
+    QCOMPARE(actions.at(3)->text(), QStringLiteral("退出"));
+    QVERIFY(!actions.at(3)->icon().isNull());
 }
 
 void TestMainWidget::closeKeepsProgramRunning()
@@ -362,6 +364,10 @@ void TestMainWidget::quitAsksWhileServersRun()
     TestSupport::ModalBoxCloser closer;
     QCOMPARE(runEventLoopWith([quit] { quit->click(); }), 0);
     QCOMPARE(closer.lastTitle(), QStringLiteral("确认退出"));
+    EventLog::flush();
+    QFile events(app.path() + QStringLiteral("/logs/events.log"));
+    QVERIFY(events.open(QIODevice::ReadOnly));
+    QVERIFY(events.readAll().contains(QStringLiteral("[Launcher] 退出（退出按钮），停止：媒体服务器").toUtf8()));
 }
 
 void TestMainWidget::storedFontSize_data()

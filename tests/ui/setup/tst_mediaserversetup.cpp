@@ -4,6 +4,7 @@
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
+#include "ui/setup/common/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -589,6 +590,18 @@ void tst_MediaServerSetup::autoRestartAfterACrash()
     QTRY_COMPARE(p.text().count(QStringLiteral("自动重启(第1次)")), 3);
     QVERIFY(!p.text().contains(QStringLiteral("第2次")) && !p.text().contains(QStringLiteral("第3次")));
     p.close();
+
+    // The event log has the history, in order, whatever the output logs rotate.
+    EventLog::flush();
+    QFile events(appDir->path() + QStringLiteral("/logs/events.log"));
+    QVERIFY(events.open(QIODevice::ReadOnly));
+    const QString history = QString::fromUtf8(events.readAll());
+    int at = 0;
+    for (const QString &event : {QStringLiteral("[MediaServer] 程序启动"), QStringLiteral("[MediaServer] 程序异常终止"),
+                                 QStringLiteral("[MediaServer] 自动重启(第1次)"), QStringLiteral("[MediaServer] 关闭 媒体服务器")}) {
+        at = history.indexOf(event, at);
+        QVERIFY2(at >= 0, qPrintable(event + QStringLiteral(" after the earlier events in\n") + history));
+    }
 }
 
 // A log that cannot be written is said under the status until it works

@@ -1,6 +1,7 @@
 #include "ui/setup/common/serverpanel.h"
 
 #include "setting/setupconfig.h"
+#include "ui/setup/common/eventlog.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/outputdecoding.h"
 #include "ui/setup/common/outputstream.h"
@@ -334,6 +335,10 @@ void ServerPanel::emitLine(const QString &text, const QTextCharFormat &format)
 void ServerPanel::appendBanner(const QString &text, const QColor &color)
 {
     emitLine(timestamp() + text, coloured(color));
+    QString event = text;
+    while (event.endsWith(QLatin1Char('-')))
+        event.chop(1);
+    EventLog::note(QLatin1String(texts.group), event.trimmed());
 }
 
 void ServerPanel::appendSeparator()
@@ -431,8 +436,10 @@ QString ServerPanel::busyText(const ServerProcess *process)
 bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 {
     const QString refusal = busyText(process);
-    if (!refusal.isEmpty())
+    if (!refusal.isEmpty()) {
+        EventLog::note(QLatin1String(texts.group), QStringLiteral("拒绝启动：") + refusal);
         showRefusal(refusal);
+    }
     return !refusal.isEmpty();
 }
 
@@ -478,6 +485,7 @@ QStringList ServerPanel::runningServers() const
 void ServerPanel::appendNote(const QString &text, bool failure)
 {
     emitLine(timestamp() + QStringLiteral("  ") + text, coloured(failure ? ConsolePalette::failed() : ConsolePalette::note()));
+    EventLog::note(QLatin1String(texts.group), text);
 }
 
 void ServerPanel::stopServer(ServerProcess *process)
@@ -489,7 +497,18 @@ void ServerPanel::stopServer(ServerProcess *process)
                      .arg(ignored).arg(SetupConfig::instance()->stopGrace()),
                  coloured(ConsolePalette::note()));
     }
+    if (process->isActive())
+        EventLog::note(QLatin1String(texts.group), QStringLiteral("关闭 ") + plainName(process));
     process->stop(SetupConfig::instance()->stopGrace() * 1000);
+}
+
+QString ServerPanel::plainName(const ServerProcess *process) const
+{
+    for (const auto &entry : processes) {
+        if (entry.first == process)
+            return entry.second;
+    }
+    return QString();
 }
 
 void ServerPanel::stopAll()
@@ -508,6 +527,7 @@ void ServerPanel::startServer(ServerProcess *process)
     // would lose them at the next start: say so, once a run.
     if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
         saveFailureShown = true;
+        EventLog::note(QLatin1String(texts.group), QStringLiteral("设置未能保存：") + SetupConfig::instance()->configFilePath());
         emitLine(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
                                      .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
                                  coloured(ConsolePalette::note()));

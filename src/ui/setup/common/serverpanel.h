@@ -161,6 +161,7 @@ private:
     // "[Redis]" and the like, in a panel with several processes; else empty.
     QString nameOf(const ServerProcess *process) const;
     QString bannerTitle(const ServerProcess *process, const QString &title) const;
+    QString plainName(const ServerProcess *process) const;
     void countRecord();
     // Into the console and, without colours, into the panel's log file.
     void emitLine(const QString &text, const QTextCharFormat &format);
