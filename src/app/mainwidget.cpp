@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QSystemTrayIcon>
+#include <QTime>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -117,7 +119,19 @@ void MainWidget::initUi()
     setAcceptDrops(true);
     setWindowIcon(QIcon(QStringLiteral(":/resources/image/1.png")));
 
-    trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/resources/image/1.png")), this);
+    trayNormal = QIcon(QStringLiteral(":/resources/image/1.png"));
+    {
+        // The same icon with a red mark: something ended that nobody stopped.
+        QPixmap marked = trayNormal.pixmap(64, 64);
+        QPainter painter(&marked);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 3));
+        painter.setBrush(QColor(QStringLiteral("#D64D54")));
+        painter.drawEllipse(QRectF(30, 30, 32, 32));
+        painter.end();
+        trayAlert = QIcon(marked);
+    }
+    trayIcon = new QSystemTrayIcon(trayNormal, this);
     trayIcon->setToolTip(QStringLiteral("Orvane国标28181服务器"));
     trayMenu = new QMenu;
     showAction = new QAction(QIcon(QStringLiteral(":/resources/image/2.png")), QStringLiteral("显示"), this);
@@ -139,8 +153,12 @@ void MainWidget::initConnect()
     // A click on the tray icon (a double click where the platform reports
     // that) brings the window back as "显示" does.
     connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+            // The operator looks: the alert has been seen.
+            alerts.clear();
+            updateAlertState();
             showAction->trigger();
+        }
     });
     connect(showAction, &QAction::triggered, this, [this] {
         if (isVisible() && !isMinimized()) {
@@ -155,6 +173,16 @@ void MainWidget::initConnect()
         raise();
     });
     connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
+    for (ServerPanel *panel : {static_cast<ServerPanel *>(mediaPanel), static_cast<ServerPanel *>(sipPanel)}) {
+        connect(panel, &ServerPanel::serverEnded, this, &MainWidget::raiseAlert);
+        connect(panel, &ServerPanel::serverRunning, this, &MainWidget::clearAlert);
+        connect(panel, &ServerPanel::statesChanged, this, &MainWidget::updateAlertState);
+    }
+    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+        alerts.clear();
+        updateAlertState();
+        showAction->trigger();
+    });
     const auto openLogs = [] {
         const QString folder = EventLog::folder();
         QDir().mkpath(folder);
@@ -177,6 +205,32 @@ void MainWidget::initConnect()
             settingsNotice->show();
         }
     });
+}
+
+void MainWidget::raiseAlert(const QString &name, const QString &how)
+{
+    const QString text = QStringLiteral("%1%2（%3）").arg(name, how, QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
+    alerts.insert(name, text);
+    trayIcon->showMessage(QStringLiteral("服务器已停止"), text, QSystemTrayIcon::Warning, 15000);
+    updateAlertState();
+}
+
+void MainWidget::clearAlert(const QString &name)
+{
+    if (alerts.remove(name))
+        updateAlertState();
+}
+
+void MainWidget::updateAlertState()
+{
+    const QString title = QStringLiteral("Orvane国标28181服务器 V 1.4");
+    trayIcon->setIcon(alerts.isEmpty() ? trayNormal : trayAlert);
+    QStringList tip{QStringLiteral("Orvane国标28181服务器")};
+    tip += mediaPanel->serverStates() + sipPanel->serverStates();
+    if (!alerts.isEmpty())
+        tip += alerts.values();
+    trayIcon->setToolTip(tip.join(QLatin1Char('\n')));
+    setWindowTitle(alerts.isEmpty() ? title : title + QStringLiteral("  —  ") + alerts.values().join(QStringLiteral("；")));
 }
 
 void MainWidget::quit()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIcon>
+#include <QMap>
 #include <QString>
 #include <QWidget>
 
@@ -39,6 +41,12 @@ private:
     void initConnect();
     void quit();
     void keepOnScreen();
+    // A server the operator did not stop ended: the tray icon, a tray
+    // message and the title bar say so until it runs again or the operator
+    // has seen it (a click on the message or the tray icon).
+    void raiseAlert(const QString &name, const QString &how);
+    void clearAlert(const QString &name);
+    void updateAlertState();
 
     MediaServerSetup *mediaPanel = nullptr;
     SipServerSetup *sipPanel = nullptr;
@@ -60,4 +68,7 @@ private:
     bool applyingFont = false;
     QLabel *settingsNotice = nullptr;   // a settings file that cannot be written
     bool settingsChecked = false;
+    QMap<QString, QString> alerts;      // name -> what happened, when
+    QIcon trayNormal;
+    QIcon trayAlert;
 };

@@ -7,6 +7,7 @@
 #include "setting/setupconfig.h"
 #include "ui/setup/common/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
+#include "ui/widgets/clineedit.h"
 #include "testsupport.h"
 
 #include <QAction>
@@ -108,6 +109,7 @@ private slots:
     void quitPathsSaveFontSizeAndQuit_data();
     void quitPathsSaveFontSizeAndQuit();
     void quitAsksWhileServersRun();
+    void unexpectedEndIsAlerted();
 
     void storedFontSize_data();
     void storedFontSize();
@@ -368,6 +370,53 @@ void TestMainWidget::quitAsksWhileServersRun()
     QFile events(app.path() + QStringLiteral("/logs/events.log"));
     QVERIFY(events.open(QIODevice::ReadOnly));
     QVERIFY(events.readAll().contains(QStringLiteral("[Launcher] 退出（退出按钮），停止：媒体服务器").toUtf8()));
+}
+
+// A server that ends by itself changes the tray icon, its tool tip and the
+// title bar until it runs again; the operator's click on the message clears
+// it too.
+void TestMainWidget::unexpectedEndIsAlerted()
+{
+    TestSupport::TempAppDir app;
+    app.writeIni(QStringLiteral("[MediaServer]\nProgramPath=%1\nParam=exit 3\n").arg(TestSupport::testHelperPath()).toUtf8());
+    app.initialize();
+    MainWidget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString title = w.windowTitle();
+    auto *tray = w.findChild<QSystemTrayIcon *>();
+    const qint64 normalIcon = tray->icon().cacheKey();
+    auto *media = w.findChild<MediaServerSetup *>();
+    QPushButton *start = nullptr;
+    for (QPushButton *b : media->findChildren<QPushButton *>()) {
+        if (b->text() == QStringLiteral("启动"))
+            start = b;
+    }
+    start->click();
+    QTRY_VERIFY(w.windowTitle().contains(QStringLiteral("媒体服务器结束，退出码 3")));
+    QVERIFY(w.windowTitle().startsWith(title));
+    QVERIFY(tray->icon().cacheKey() != normalIcon);
+    QVERIFY2(tray->toolTip().contains(QStringLiteral("媒体服务器：未运行")), qPrintable(tray->toolTip()));
+
+    // Running again clears it.
+    media->findChild<CLineEdit *>(QStringLiteral("ServerParamField"))->setText(QStringLiteral("forever"));
+    start->click();
+    QTRY_COMPARE(w.windowTitle(), title);
+    QCOMPARE(tray->icon().cacheKey(), normalIcon);
+    QVERIFY(tray->toolTip().contains(QStringLiteral("媒体服务器：运行中")));
+
+    // Stopped by the operator: no alert. Ended by itself, then seen: cleared.
+    for (QPushButton *b : media->findChildren<QPushButton *>()) {
+        if (b->text() == QStringLiteral("关闭"))
+            b->click();
+    }
+    QTRY_VERIFY(tray->toolTip().contains(QStringLiteral("媒体服务器：未运行")));
+    QCOMPARE(w.windowTitle(), title);
+    media->findChild<CLineEdit *>(QStringLiteral("ServerParamField"))->setText(QStringLiteral("crash"));
+    start->click();
+    QTRY_VERIFY(w.windowTitle().contains(QStringLiteral("媒体服务器异常终止")));
+    emit tray->messageClicked();
+    QCOMPARE(w.windowTitle(), title);
 }
 
 void TestMainWidget::storedFontSize_data()

@@ -467,9 +467,36 @@ void ServerPanel::followServerStatus(ServerProcess *process)
     });
 }
 
-void ServerPanel::addProcess(ServerProcess *process, const QString &name)
+void ServerPanel::addProcess(ServerProcess *process, const QString &name, bool alarmOnEnd)
 {
     processes.append({process, name});
+    connect(process, &QProcess::started, this, [this, name] {
+        emit serverRunning(name);
+        emit statesChanged();
+    });
+    connect(process, &ServerProcess::ended, this, [this, process, name, alarmOnEnd](int code, QProcess::ExitStatus status) {
+        if (alarmOnEnd && !process->stopRequested()) {
+            emit serverEnded(name, status == QProcess::CrashExit ? QStringLiteral("异常终止")
+                                   : code != 0                   ? QStringLiteral("结束，退出码 %1").arg(code)
+                                                                 : QStringLiteral("结束"));
+        }
+        emit statesChanged();
+    });
+    connect(process, &QProcess::errorOccurred, this, [this, name, alarmOnEnd](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        if (alarmOnEnd)
+            emit serverEnded(name, QStringLiteral("未能启动"));
+        emit statesChanged();
+    });
+}
+
+QStringList ServerPanel::serverStates() const
+{
+    QStringList states;
+    for (const auto &entry : processes)
+        states.append(entry.second + (entry.first->isActive() ? QStringLiteral("：运行中") : QStringLiteral("：未运行")));
+    return states;
 }
 
 QStringList ServerPanel::runningServers() const

@@ -57,6 +57,18 @@ public:
     void setServerParam(const ServerParam &p);
     // The names of the panel's processes that run (or are stopping).
     QStringList runningServers() const;
+    // "媒体服务器：运行中" and the like, one per process.
+    QStringList serverStates() const;
+
+signals:
+    // A process the operator did not stop ended, or did not start: how says
+    // how ("异常终止", "结束，退出码 3", "未能启动").
+    void serverEnded(const QString &name, const QString &how);
+    void serverRunning(const QString &name);
+    // Any process started or ended.
+    void statesChanged();
+
+public:
     // Quitting: asks every process of the panel to stop, at once, so that
     // all servers share one grace period; the destructors wait out the rest.
     void stopAll();
@@ -84,8 +96,10 @@ protected:
     // runs, not started when it fails to start or ends in any way), its group
     // is followed past a start script, and "自动重启" restarts it.
     void followServerStatus(ServerProcess *process);
-    // Each process of the panel, for stopAll() and runningServers().
-    void addProcess(ServerProcess *process, const QString &name);
+    // Each process of the panel, for stopAll(), runningServers() and the
+    // signals above; an end of a process that ends by design (a service
+    // start command) is no alarm.
+    void addProcess(ServerProcess *process, const QString &name, bool alarmOnEnd = true);
     // A line of the launcher's own in the console and the log.
     void appendNote(const QString &text, bool failure = false);
     // A short text under the status while something stays wrong (empty

@@ -102,7 +102,7 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(redisProcess, &ServerProcess::ended, this, &SipServerSetup::processFinished3);
     connect(redisProcess, &QProcess::started, this, [this] { setStatusNote(QStringLiteral("redis"), QString()); });
     addProcess(process, QStringLiteral("SIP服务器"));
-    addProcess(mysqlProcess, QStringLiteral("MySQL启动命令"));
+    addProcess(mysqlProcess, QStringLiteral("MySQL启动命令"), false);
     addProcess(redisProcess, QStringLiteral("Redis"));
     connect(redisProcess, &QProcess::readyReadStandardOutput, this, &SipServerSetup::readStandardOutput3);
     connect(redisProcess, &QProcess::readyReadStandardError, this, &SipServerSetup::readStandardError3);
