@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTest>
 #include <QUrl>
 
@@ -47,6 +49,7 @@ struct Services
     bool redis = kRedis;
     QString redisPath = QStringLiteral("/usr/bin/redis-server");
     QString redisParam;     // empty: the test Redis's configuration
+    QString dbHost;         // empty: the test database's
 };
 
 // SIP panels in these tests start the test helper with the given parameter.
@@ -76,6 +79,7 @@ private slots:
     void statusFollowsSipServerOnly();
     void oneConsoleOneCounter();
     void everyProcessIsNamed();
+    void serverWaitsForItsDatabase();
     void emptyParamStartsWithoutArguments();
     void dropOnConsoleReachesPanel();
     void destructionLeavesNoProcess();
@@ -96,6 +100,8 @@ void tst_SipServerSetup::configure(const Services &services)
         QSettings ini(appDir->iniPath(), QSettings::IniFormat);
         TestSupport::useUtf8(ini);
         ini.setValue(QStringLiteral("/SetupMysql/State"), services.mysql);
+        if (!services.dbHost.isEmpty())
+            ini.setValue(QStringLiteral("/Mysql/HostName"), services.dbHost);
         ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
         ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
         ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), services.mysqlArgs);
@@ -168,6 +174,14 @@ void tst_SipServerSetup::everyProcessIsNamed()
     s.redisPath = testHelperPath();
     s.redisParam = QStringLiteral("crash");
     configure(s);
+    // The SIP server waits for Redis's port, read from the file its parameter
+    // names: a listener stands in for the Redis that crashes.
+    QTcpServer redisPort;
+    QVERIFY(redisPort.listen(QHostAddress::LocalHost));
+    QFile conf(redis->workDir() + QStringLiteral("/crash"));
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("port " + QByteArray::number(redisPort.serverPort()) + "\n");
+    conf.close();
     Panel p(QStringLiteral("out sip-up\\n err sip-warn\\n forever"));
     auto *note = p.widget->findChild<QLabel *>(QStringLiteral("StatusNoteLabel"));
     p.start();
@@ -182,6 +196,33 @@ void tst_SipServerSetup::everyProcessIsNamed()
     QVERIFY(p.text().contains(QStringLiteral("[SIP服务器] 程序启动--")));
     QVERIFY(note->isVisibleTo(p.widget.get()));
     QCOMPARE(note->text(), QStringLiteral("Redis 已停止运行"));
+    QCOMPARE(p.status(), QStringLiteral("服务器已启动"));
+    p.close();
+}
+
+// 启动 starts the MySQL command, then the SIP server only once the database
+// port accepts connections, saying what it waits for.
+void tst_SipServerSetup::serverWaitsForItsDatabase()
+{
+    Services s;
+    s.redis = false;
+    s.mysqlArgs = QStringLiteral("out mysql-ok\\n");
+    s.dbHost = QStringLiteral("127.0.0.4");
+    configure(s);
+    Panel p(QStringLiteral("out sip-up\\n forever"));
+    p.start();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("mysql-ok")));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("等待 数据库 127.0.0.4:3306 就绪")));
+    QTest::qWait(600);   // several probes find the port closed
+    QVERIFY(!p.text().contains(QStringLiteral("sip-up")));
+    QCOMPARE(p.status(), QStringLiteral("服务器未启动"));
+
+    QTcpServer database;
+    if (!database.listen(QHostAddress(QStringLiteral("127.0.0.4")), 3306))
+        QSKIP(qPrintable(QStringLiteral("cannot listen on 127.0.0.4:3306: ") + database.errorString()));
+    QTRY_VERIFY(p.text().contains(QStringLiteral("sip-up")));
+    const QString text = p.text();
+    QVERIFY(text.indexOf(QStringLiteral("数据库 已就绪")) < text.indexOf(QStringLiteral("[SIP服务器] 程序启动")));
     QCOMPARE(p.status(), QStringLiteral("服务器已启动"));
     p.close();
 }

@@ -3,6 +3,7 @@
 #include "setting/platformdefaults.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -108,6 +109,33 @@ DropResult dropTarget(const QStringList &localPaths)
         }
     }
     return result;
+}
+
+quint16 redisPort(const QString &parameter, const QString &workDir)
+{
+    const auto valid = [](const QString &text, quint16 *port) {
+        bool ok = false;
+        const uint value = text.toUInt(&ok);
+        if (ok && value >= 1 && value <= 65535)
+            *port = static_cast<quint16>(value);
+        return ok && value >= 1 && value <= 65535;
+    };
+    quint16 port = 6379;
+    const QStringList words = parameter.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const int flag = words.indexOf(QStringLiteral("--port"));
+    if (flag >= 0 && flag + 1 < words.size() && valid(words.at(flag + 1), &port))
+        return port;
+    if (words.isEmpty() || words.first().startsWith(QLatin1String("--")))
+        return port;
+    QFile config(QDir(workDir).absoluteFilePath(words.first()));
+    if (config.size() > 1024 * 1024 || !config.open(QIODevice::ReadOnly | QIODevice::Text))
+        return port;
+    while (!config.atEnd()) {
+        const QStringList line = QString::fromUtf8(config.readLine()).simplified().split(QLatin1Char(' '));
+        if (line.size() >= 2 && line.first() == QLatin1String("port"))
+            valid(line.at(1), &port);
+    }
+    return port;
 }
 
 } // namespace LaunchRules

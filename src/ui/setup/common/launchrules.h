@@ -40,4 +40,9 @@ struct DropResult
 };
 DropResult dropTarget(const QStringList &localPaths);
 
+// The TCP port Redis listens on, from its single parameter: "--port N" in
+// it, else a "port N" line of the configuration file it names (relative to
+// workDir), else Redis's default 6379.
+quint16 redisPort(const QString &parameter, const QString &workDir);
+
 } // namespace LaunchRules

@@ -2,6 +2,7 @@
 
 #include "database/updatestart.h"
 #include "setting/setupconfig.h"
+#include "ui/setup/common/eventlog.h"
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/colorprogressbar.h"
@@ -110,7 +111,10 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     sequence->setServerCheck([this] { return process->isActive(); });
     connect(sequence, &UpdateStart::failed, this, &SipServerSetup::sqlError);
     connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
-    connect(sequence, &UpdateStart::startServerRequested, this, &SipServerSetup::slotSetupProgram);
+    // The sequence has connected to the database already: no wait there.
+    connect(sequence, &UpdateStart::startServerRequested, this, [this] { startSipServer(false); });
+    serviceTimer.setInterval(250);
+    connect(&serviceTimer, &QTimer::timeout, this, &SipServerSetup::probeServices);
     // Each step and its outcome also go into the console and the log: the
     // clean step drops the platform's tables, which must leave a trace.
     connect(sequence, &UpdateStart::stepStarted, this, [this](UpdateStart::Step step) {
@@ -179,15 +183,113 @@ void SipServerSetup::setupRedis()
 
 void SipServerSetup::slotSetupProgram()
 {
+    startSipServer(true);
+}
+
+void SipServerSetup::startSipServer(bool waitForServices)
+{
+    if (!awaited.isEmpty()) {
+        EventLog::note(QStringLiteral("SipServer"), QStringLiteral("拒绝启动：服务器正在启动中，请耐心等待!"));
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("服务器正在启动中，请耐心等待!"),
+                        QMessageBox::Ok);
+        box.exec();
+        return;
+    }
     setupMysql();
     setupRedis();
     if (refuseWhileBusy(process))
         return;
+    if (waitForServices) {
+        // The SIP server gives up when its database or Redis is not there
+        // yet: it starts once both accept connections.
+        const SetupMysqlParam mysql = SetupConfig::instance()->setupMysqlParam();
+        if (mysql.state)
+            awaited.append({QStringLiteral("数据库"), SetupConfig::instance()->mysqlParam().hostName, 3306, nullptr});
+        const SetupRedisParam redis = SetupConfig::instance()->setupRedisParam();
+        if (redis.state) {
+            const QString workDir = LaunchRules::resolveDir(redis.workDir, SetupConfig::instance()->appDirPath());
+            awaited.append({QStringLiteral("Redis"), QStringLiteral("127.0.0.1"), LaunchRules::redisPort(redis.parameter, workDir),
+                            nullptr});
+        }
+    }
+    if (awaited.isEmpty()) {
+        startServer(process);
+        return;
+    }
+    QStringList what;
+    for (const Awaited &a : qAsConst(awaited))
+        what.append(QStringLiteral("%1 %2:%3").arg(a.what, a.host).arg(a.port));
+    appendNote(QStringLiteral("等待 %1 就绪（最多 %2 秒），然后启动SIP服务器").arg(what.join(QStringLiteral("、"))).arg(kServiceWaitSeconds));
+    serviceClock.start();
+    serviceTimer.start();
+    probeServices();
+}
+
+void SipServerSetup::probeServices()
+{
+    for (int i = 0; i < awaited.size(); ++i) {
+        Awaited &a = awaited[i];
+        if (a.probe)
+            continue;
+        a.probe = new QTcpSocket(this);
+        QTcpSocket *probe = a.probe;
+        const QString what = a.what;
+        connect(probe, &QTcpSocket::connected, this, [this, probe, what] {
+            probe->deleteLater();
+            for (int j = 0; j < awaited.size(); ++j) {
+                if (awaited.at(j).probe == probe) {
+                    appendNote(QStringLiteral("%1 已就绪").arg(what));
+                    awaited.removeAt(j);
+                    break;
+                }
+            }
+            if (awaited.isEmpty())
+                endServiceWait();
+        });
+        connect(probe, &QTcpSocket::errorOccurred, this, [this, probe] {
+            // Not yet: the next tick tries again.
+            probe->deleteLater();
+            for (Awaited &a : awaited) {
+                if (a.probe == probe)
+                    a.probe = nullptr;
+            }
+        });
+        probe->connectToHost(a.host, a.port);
+    }
+    if (!awaited.isEmpty() && serviceClock.elapsed() >= kServiceWaitSeconds * 1000) {
+        QStringList late;
+        for (const Awaited &a : qAsConst(awaited))
+            late.append(QStringLiteral("%1 %2:%3").arg(a.what, a.host).arg(a.port));
+        appendNote(QStringLiteral("%1 未在 %2 秒内就绪，仍启动SIP服务器").arg(late.join(QStringLiteral("、"))).arg(kServiceWaitSeconds),
+                   true);
+        endServiceWait();
+    }
+}
+
+void SipServerSetup::cancelServiceWait()
+{
+    serviceTimer.stop();
+    for (const Awaited &a : qAsConst(awaited)) {
+        if (a.probe) {
+            a.probe->disconnect(this);
+            a.probe->deleteLater();
+        }
+    }
+    awaited.clear();
+}
+
+void SipServerSetup::endServiceWait()
+{
+    cancelServiceWait();
     startServer(process);
 }
 
 void SipServerSetup::slotClostProgram()
 {
+    if (!awaited.isEmpty()) {
+        cancelServiceWait();
+        appendNote(QStringLiteral("已取消等待，SIP服务器未启动"));
+    }
     // The status turns to not started when the server has ended.
     stopServer(process);
     progressBar->hide();

@@ -3,8 +3,13 @@
 #include "database/updatestart.h"
 #include "ui/setup/common/serverpanel.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QVector>
+
 class ColorProgressBar;
 class QPushButton;
+class QTcpSocket;
 class ServerProcess;
 
 // Supervises the SIP signalling server with the two services it needs (the
@@ -44,6 +49,12 @@ private slots:
     void setupRedis();
 
 private:
+    static constexpr int kServiceWaitSeconds = 60;
+    void startSipServer(bool waitForServices);
+    void probeServices();
+    void endServiceWait();
+    void cancelServiceWait();
+
     static QString stepName(UpdateStart::Step step);
     // "正在…" while the step runs, "未完成：…" after it failed.
     static QString stepText(UpdateStart::Step step, bool running);
@@ -58,4 +69,15 @@ private:
     QLabel *stepLabel = nullptr;
     // The update start; the panel shows its progress and forwards presses.
     UpdateStart *sequence = nullptr;
+    // What 启动 waits for before the SIP server starts.
+    struct Awaited
+    {
+        QString what;
+        QString host;
+        quint16 port;
+        QTcpSocket *probe;  // a connection attempt under way
+    };
+    QVector<Awaited> awaited;
+    QTimer serviceTimer;
+    QElapsedTimer serviceClock;
 };

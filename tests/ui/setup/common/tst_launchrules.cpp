@@ -22,6 +22,8 @@ private slots:
     void relativePathsStartAtTheLauncher_data();
     void relativePathsStartAtTheLauncher();
     void killTreeEndsGrandchildren();
+    void redisPort_data();
+    void redisPort();
 };
 
 void tst_LaunchRules::splitArguments_data()
@@ -133,6 +135,34 @@ void tst_LaunchRules::killTreeEndsGrandchildren()
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
     QTRY_VERIFY(!TestSupport::processAlive(grandchild));
+}
+
+void tst_LaunchRules::redisPort_data()
+{
+    QTest::addColumn<QString>("parameter");
+    QTest::addColumn<QByteArray>("config");     // written as redis.conf in the working directory
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("flag") << "--port 7001 --daemonize no" << QByteArray() << 7001;
+    QTest::newRow("built-in configuration") << "--daemonize no" << QByteArray() << 6379;
+    QTest::newRow("configuration file") << "redis.conf" << QByteArray("bind 127.0.0.1\n  port 6390\r\n") << 6390;
+    QTest::newRow("file without port") << "redis.conf" << QByteArray("bind 127.0.0.1\n") << 6379;
+    QTest::newRow("port out of range") << "redis.conf" << QByteArray("port 70000\n") << 6379;
+    QTest::newRow("missing file") << "absent.conf" << QByteArray() << 6379;
+}
+
+void tst_LaunchRules::redisPort()
+{
+    QFETCH(QString, parameter);
+    QFETCH(QByteArray, config);
+    QFETCH(int, port);
+    QTemporaryDir dir;
+    if (!config.isEmpty()) {
+        QFile file(dir.filePath(QStringLiteral("redis.conf")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(config);
+    }
+    QCOMPARE(int(LaunchRules::redisPort(parameter, dir.path())), port);
 }
 
 QTEST_GUILESS_MAIN(tst_LaunchRules)
