@@ -16,6 +16,16 @@ class QProcess;
 //   platform_win.cpp      job objects, the polite stop, the DLL search (Windows)
 namespace Platform {
 
+// What a server's tree uses now: CPU time since it started (of the processes
+// still running on Linux, of all that ran in it on Windows), resident memory.
+// -1 where the system does not tell.
+struct TreeUsage
+{
+    qint64 cpuMs = -1;
+    qint64 residentBytes = -1;
+    int processes = 0;
+};
+
 // A server program and everything it starts, held together so that "关闭",
 // quitting and the launcher's own death end all of it: on Unix the
 // program's process group, which a watchdog process kills should the
@@ -42,6 +52,8 @@ public:
     // Whether anything of the held tree still runs (the program itself may
     // have ended: a start script whose server went on in the background).
     bool alive() const;
+    // Cheap enough to ask once a second: the program and its descendants.
+    TreeUsage usage() const;
 
 private:
     struct Data;
@@ -56,6 +68,9 @@ void setUpChild(qint64 launcherPid);
 void bindChildToLauncher(qint64 launcherPid);
 // Whether a process group has a member that is not a zombie (Unix).
 bool groupAlive(qint64 group);
+// The usage of a process and its descendants (Unix; Linux reads /proc,
+// other systems do not tell).
+TreeUsage processUsage(qint64 pid);
 // The process id of the watchdog that ends the held trees should the
 // launcher die (Unix; 0 elsewhere or before the first tree).
 qint64 watchdogPid();

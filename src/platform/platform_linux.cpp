@@ -42,4 +42,43 @@ bool groupAlive(qint64 group)
     return false;
 }
 
+namespace {
+
+void addUsage(pid_t pid, TreeUsage &total, int depth)
+{
+    const QByteArray dir = "/proc/" + QByteArray::number(pid);
+    QFile stat(QString::fromLatin1(dir + "/stat"));
+    if (depth > 32 || !stat.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray line = stat.readAll();
+    // After "pid (comm) ": state is field 3; utime and stime are 14 and 15,
+    // rss (pages) is 24.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 22 || fields.at(0) == "Z" || fields.at(0) == "X")
+        return;
+    static const long ticks = ::sysconf(_SC_CLK_TCK);
+    static const long pageSize = ::sysconf(_SC_PAGESIZE);
+    total.cpuMs = qMax<qint64>(total.cpuMs, 0) + (fields.at(11).toLongLong() + fields.at(12).toLongLong()) * 1000 / ticks;
+    total.residentBytes = qMax<qint64>(total.residentBytes, 0) + fields.at(21).toLongLong() * pageSize;
+    ++total.processes;
+    // Children of the main thread: what a server or a start script forks.
+    QFile children(QString::fromLatin1(dir + "/task/" + QByteArray::number(pid) + "/children"));
+    if (!children.open(QIODevice::ReadOnly))
+        return;
+    for (const QByteArray &child : children.readAll().split(' ')) {
+        const pid_t childPid = static_cast<pid_t>(child.trimmed().toLong());
+        if (childPid > 0)
+            addUsage(childPid, total, depth + 1);
+    }
+}
+
+} // namespace
+
+TreeUsage processUsage(qint64 pid)
+{
+    TreeUsage total;
+    addUsage(static_cast<pid_t>(pid), total, 0);
+    return total;
+}
+
 } // namespace Platform

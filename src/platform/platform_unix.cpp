@@ -204,6 +204,12 @@ bool ProcessTree::alive() const
     return d->group > 0 && groupAlive(d->group);
 }
 
+TreeUsage ProcessTree::usage() const
+{
+    // The program leads its group, so the group's number is its pid.
+    return d->group > 0 ? processUsage(d->group) : TreeUsage();
+}
+
 qint64 watchdogPid()
 {
     return g_watchdogPid;

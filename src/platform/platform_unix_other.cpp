@@ -17,4 +17,10 @@ bool groupAlive(qint64 group)
     return ::kill(-static_cast<pid_t>(group), 0) == 0;
 }
 
+TreeUsage processUsage(qint64 pid)
+{
+    Q_UNUSED(pid)
+    return TreeUsage();
+}
+
 } // namespace Platform

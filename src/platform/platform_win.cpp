@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <tlhelp32.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -204,6 +205,34 @@ void ProcessTree::terminate(qint64 pid)
     }
     sendCtrlC(pids);
     closeWindows(pids);
+}
+
+TreeUsage ProcessTree::usage() const
+{
+    TreeUsage total;
+    if (!d->job)
+        return total;
+    JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+    if (::QueryInformationJobObject(d->job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
+        total.cpuMs = (accounting.TotalUserTime.QuadPart + accounting.TotalKernelTime.QuadPart) / 10000;
+    // The list's header and room for the ids of a big tree.
+    std::vector<char> buffer(sizeof(JOBOBJECT_BASIC_PROCESS_ID_LIST) + 256 * sizeof(ULONG_PTR));
+    auto *list = reinterpret_cast<JOBOBJECT_BASIC_PROCESS_ID_LIST *>(buffer.data());
+    if (!::QueryInformationJobObject(d->job, JobObjectBasicProcessIdList, list, DWORD(buffer.size()), nullptr)
+        && ::GetLastError() != ERROR_MORE_DATA)
+        return total;
+    for (DWORD i = 0; i < list->NumberOfProcessIdsInList; ++i) {
+        HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(list->ProcessIdList[i]));
+        if (!process)
+            continue;
+        PROCESS_MEMORY_COUNTERS counters = {};
+        if (::K32GetProcessMemoryInfo(process, &counters, sizeof counters)) {
+            total.residentBytes = qMax<qint64>(total.residentBytes, 0) + qint64(counters.WorkingSetSize);
+            ++total.processes;
+        }
+        ::CloseHandle(process);
+    }
+    return total;
 }
 
 bool ProcessTree::alive() const

@@ -89,6 +89,7 @@ private slots:
     void startScriptsServerIsFollowed();
     void autoRestartAfterACrash();
     void logFailureStaysInView();
+    void figuresFollowTheServer();
     void logFileHoldsWhatTheConsoleShows_data();
     void logFileHoldsWhatTheConsoleShows();
     void watchdogReplacedLeavesNoTree();
@@ -602,6 +603,33 @@ void tst_MediaServerSetup::autoRestartAfterACrash()
         at = history.indexOf(event, at);
         QVERIFY2(at >= 0, qPrintable(event + QStringLiteral(" after the earlier events in\n") + history));
     }
+}
+
+// Beside the status: uptime and the tree's CPU and memory while it runs,
+// the last end, the restarts and when the next one comes.
+void tst_MediaServerSetup::figuresFollowTheServer()
+{
+    Panel p(testHelperPath(), QStringLiteral("forever"));
+    p.widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(p.widget.get()));
+    auto *figures = p.widget->findChild<QLabel *>(QStringLiteral("ServerFiguresLabel"));
+    QVERIFY(figures);
+    p.start();
+    QTRY_VERIFY_WITH_TIMEOUT(figures->text().contains(QStringLiteral("运行 00:00:02")), 10000);
+    QVERIFY2(figures->text().contains(QStringLiteral("CPU ")), qPrintable(figures->text()));
+    const QRegularExpressionMatch memory = QRegularExpression(QStringLiteral("内存 ([0-9.]+) MB")).match(figures->text());
+    QVERIFY2(memory.hasMatch() && memory.captured(1).toDouble() > 0, qPrintable(figures->text()));
+    p.close();
+    QTRY_VERIFY(figures->text().contains(QStringLiteral("已关闭")));
+    QVERIFY(!figures->text().contains(QStringLiteral("运行")));
+
+    p.param->setText(QStringLiteral("exit 3"));
+    p.widget->findChild<QCheckBox *>()->click();
+    p.start();
+    QTRY_VERIFY(figures->text().contains(QStringLiteral("将于 ")));
+    QTRY_VERIFY(figures->text().contains(QStringLiteral("已自动重启 1 次")));
+    QVERIFY2(figures->text().contains(QStringLiteral("退出码 3")), qPrintable(figures->text()));
+    p.close();
 }
 
 // A log that cannot be written is said under the status until it works

@@ -35,6 +35,8 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTime>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -161,7 +163,16 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     statusNoteLabel->hide();
     auto *statusText = new QVBoxLayout;
     statusText->addStretch();
+    // Uptime, restarts, the last end, CPU and memory of the server's tree.
+    figuresLabel = new QLabel;
+    figuresLabel->setObjectName(QStringLiteral("ServerFiguresLabel"));
+    figuresLabel->setWordWrap(true);
+    figuresLabel->hide();
+    figuresTimer = new QTimer(this);
+    figuresTimer->setInterval(1000);
+    connect(figuresTimer, &QTimer::timeout, this, &ServerPanel::updateFigures);
     statusText->addWidget(statusLabel);
+    statusText->addWidget(figuresLabel);
     statusText->addWidget(statusNoteLabel);
     statusText->addStretch();
     statusLayout->addWidget(statusLamp);
@@ -445,12 +456,34 @@ bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 
 void ServerPanel::followServerStatus(ServerProcess *process)
 {
-    connect(process, &QProcess::started, this, [this] { setServerStatus(1); });
-    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            setServerStatus(0);
+    followed = process;
+    connect(process, &QProcess::started, this, [this] {
+        setServerStatus(1);
+        upSince.start();
+        lastCpuMs = -1;
+        restartAt = QDateTime();
+        updateFigures();
     });
-    connect(process, &ServerProcess::ended, this, [this] { setServerStatus(0); });
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            setServerStatus(0);
+            lastEnd = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 未能启动");
+            updateFigures();
+        }
+    });
+    connect(process, &ServerProcess::ended, this, [this, process](int code, QProcess::ExitStatus status) {
+        setServerStatus(0);
+        upSince.invalidate();
+        lastEnd = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))
+            + (status == QProcess::CrashExit ? QStringLiteral(" 异常终止")
+               : process->stopRequested() ? QStringLiteral(" 已关闭")
+                                          : QStringLiteral(" 退出码 %1").arg(code));
+        updateFigures();
+    });
+    connect(process, &ServerProcess::restartScheduled, this, [this](int, int delayMs) {
+        restartAt = QDateTime::currentDateTime().addMSecs(delayMs);
+        updateFigures();
+    });
 
     process->setFollowGroup(true);
     connect(process, &ServerProcess::detached, this, [this] {
@@ -462,9 +495,67 @@ void ServerPanel::followServerStatus(ServerProcess *process)
         SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
     });
     connect(process, &ServerProcess::restarting, this, [this, process](int attempt) {
+        ++restarts;
         appendBanner(dashed(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt))),
                      ConsolePalette::failed());
     });
+}
+
+namespace {
+
+QString duration(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg((seconds / 3600) % 24, 2, 10, QLatin1Char('0'))
+                              .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return seconds >= 86400 ? QStringLiteral("%1天 ").arg(seconds / 86400) + clock : clock;
+}
+
+} // namespace
+
+void ServerPanel::updateFigures()
+{
+    if (!followed)
+        return;
+    QStringList parts;
+    if (followed->isActive() && upSince.isValid()) {
+        parts << QStringLiteral("运行 ") + duration(upSince.elapsed());
+        const Platform::TreeUsage usage = followed->usage();
+        if (usage.cpuMs >= 0) {
+            if (lastCpuMs >= 0 && cpuClock.elapsed() > 0)
+                parts << QStringLiteral("CPU %1%").arg(qMax<qint64>(0, usage.cpuMs - lastCpuMs) * 100.0 / cpuClock.elapsed(), 0, 'f', 1);
+            lastCpuMs = usage.cpuMs;
+            cpuClock.restart();
+        }
+        if (usage.residentBytes >= 0)
+            parts << QStringLiteral("内存 %1 MB").arg(usage.residentBytes / 1048576.0, 0, 'f', 1);
+    } else if (followed->restartPending() && restartAt.isValid()) {
+        parts << QStringLiteral("将于 %1 自动重启").arg(restartAt.toString(QStringLiteral("hh:mm:ss")));
+    }
+    if (restarts > 0)
+        parts << QStringLiteral("已自动重启 %1 次").arg(restarts);
+    if (!lastEnd.isEmpty() && !(followed->isActive() && restarts == 0))
+        parts << QStringLiteral("上次结束 ") + lastEnd;
+    figuresLabel->setText(parts.join(QStringLiteral("  ")));
+    figuresLabel->setVisible(!parts.isEmpty());
+}
+
+void ServerPanel::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // Only while somebody can see them: a hidden window costs nothing.
+    if (followed) {
+        updateFigures();
+        figuresTimer->start();
+    }
+}
+
+void ServerPanel::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    figuresTimer->stop();
 }
 
 void ServerPanel::addProcess(ServerProcess *process, const QString &name, bool alarmOnEnd)
@@ -577,6 +668,9 @@ void ServerPanel::startServer(ServerProcess *process)
         workDirField->setText(correctedField);
     process->setWorkingDirectory(dir);
     process->cancelRestart();
+    // The operator's start: the count of automatic restarts starts anew.
+    if (process == followed)
+        restarts = 0;
     process->launch(QIODevice::ReadWrite);
 }
 

@@ -4,6 +4,8 @@
 #include "ui/widgets/ansitext.h"
 
 #include <QColor>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
 #include <QString>
@@ -20,6 +22,7 @@ class OutputStream;
 class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
+class QTimer;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -115,6 +118,8 @@ protected:
     // False when the settings file could not be written.
     virtual bool saveServerParam(const ServerParam &p) = 0;
 
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -150,6 +155,7 @@ protected:
     LightPoint *statusLamp = nullptr;
     QLabel *statusLabel = nullptr;
     QLabel *statusNoteLabel = nullptr;
+    QLabel *figuresLabel = nullptr;
     QGridLayout *buttonLayout = nullptr;
     QPushButton *startButton = nullptr;
     QPushButton *closeButton = nullptr;
@@ -188,6 +194,16 @@ private:
     bool graceNoteShown = false;
     QList<QPair<ServerProcess *, QString>> processes;
     QMap<QString, QPair<QString, QString>> statusNotes;
+    // The figures of the panel's own server (see followServerStatus()).
+    void updateFigures();
+    ServerProcess *followed = nullptr;
+    QTimer *figuresTimer = nullptr;
+    QElapsedTimer upSince;
+    int restarts = 0;
+    QString lastEnd;
+    QDateTime restartAt;
+    qint64 lastCpuMs = -1;
+    QElapsedTimer cpuClock;
     ServerLog *log = nullptr;
     std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
 };

@@ -61,6 +61,8 @@ public:
     void cancelRestart();
     // stop() was asked since the last launch: an end is the one asked for.
     bool stopRequested() const { return stopping; }
+    // CPU and memory of the program's tree, now.
+    Platform::TreeUsage usage() const { return tree.usage(); }
 
 signals:
     void ended(int exitCode, QProcess::ExitStatus status);
