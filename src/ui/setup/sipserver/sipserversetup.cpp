@@ -349,8 +349,10 @@ void SipServerSetup::readStandardOutput3()
 void SipServerSetup::processError3(QProcess::ProcessError error)
 {
     appendStartFailure(error, redisProcess);
-    if (error == QProcess::FailedToStart)
+    if (error == QProcess::FailedToStart) {
         setStatusNote(QStringLiteral("redis"), QStringLiteral("Redis 未能启动"));
+        stopAwaiting(QStringLiteral("Redis"));
+    }
 }
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
@@ -359,6 +361,26 @@ void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
     // The lamp is the SIP server's alone: a Redis that died is said by name.
     if (!redisProcess->stopRequested())
         setStatusNote(QStringLiteral("redis"), QStringLiteral("Redis 已停止运行"));
+    stopAwaiting(QStringLiteral("Redis"));
+}
+
+void SipServerSetup::stopAwaiting(const QString &what)
+{
+    // A Redis that ended will not open its port: the SIP server need not
+    // wait the full time for it.
+    for (int i = 0; i < awaited.size(); ++i) {
+        if (awaited.at(i).what != what)
+            continue;
+        if (QTcpSocket *probe = awaited.at(i).probe) {
+            probe->disconnect(this);
+            probe->deleteLater();
+        }
+        awaited.removeAt(i);
+        appendNote(QStringLiteral("%1 未在运行，不再等待").arg(what), true);
+        if (awaited.isEmpty())
+            endServiceWait();
+        return;
+    }
 }
 
 void SipServerSetup::readStandardError3()

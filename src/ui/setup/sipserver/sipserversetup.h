@@ -54,6 +54,7 @@ private:
     void probeServices();
     void endServiceWait();
     void cancelServiceWait();
+    void stopAwaiting(const QString &what);
 
     static QString stepName(UpdateStart::Step step);
     // "正在…" while the step runs, "未完成：…" after it failed.
