@@ -460,7 +460,7 @@ void ServerPanel::followServerStatus(ServerProcess *process)
     connect(process, &QProcess::started, this, [this] {
         setServerStatus(1);
         upSince.start();
-        lastCpuMs = -1;
+        cpuSamples.clear();
         restartAt = QDateTime();
         updateFigures();
     });
@@ -503,14 +503,18 @@ void ServerPanel::followServerStatus(ServerProcess *process)
 
 namespace {
 
+// Seconds only in the first minute: after that the text, and so the screen,
+// changes once a minute for a server that runs quietly.
 QString duration(qint64 ms)
 {
-    const qint64 seconds = ms / 1000;
-    const QString clock = QStringLiteral("%1:%2:%3")
-                              .arg((seconds / 3600) % 24, 2, 10, QLatin1Char('0'))
-                              .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
-                              .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return seconds >= 86400 ? QStringLiteral("%1天 ").arg(seconds / 86400) + clock : clock;
+    const qint64 minutes = ms / 60000;
+    if (minutes == 0)
+        return QStringLiteral("%1 秒").arg(ms / 1000);
+    if (minutes < 60)
+        return QStringLiteral("%1 分").arg(minutes);
+    if (minutes < 24 * 60)
+        return QStringLiteral("%1 小时 %2 分").arg(minutes / 60).arg(minutes % 60);
+    return QStringLiteral("%1 天 %2 小时").arg(minutes / (24 * 60)).arg(minutes / 60 % 24);
 }
 
 } // namespace
@@ -524,10 +528,18 @@ void ServerPanel::updateFigures()
         parts << QStringLiteral("运行 ") + duration(upSince.elapsed());
         const Platform::TreeUsage usage = followed->usage();
         if (usage.cpuMs >= 0) {
-            if (lastCpuMs >= 0 && cpuClock.elapsed() > 0)
-                parts << QStringLiteral("CPU %1%").arg(qMax<qint64>(0, usage.cpuMs - lastCpuMs) * 100.0 / cpuClock.elapsed(), 0, 'f', 1);
-            lastCpuMs = usage.cpuMs;
-            cpuClock.restart();
+            // Over the last ten seconds: the system counts CPU time in 10 ms
+            // ticks, so a one-second figure of a quiet server jumps between
+            // 0 % and 1 %.
+            if (!cpuClock.isValid())
+                cpuClock.start();
+            cpuSamples.append({cpuClock.elapsed(), usage.cpuMs});
+            while (cpuSamples.size() > 2 && cpuSamples.last().first - cpuSamples.at(1).first >= 10000)
+                cpuSamples.removeFirst();
+            const qint64 span = cpuSamples.last().first - cpuSamples.first().first;
+            if (span > 0)
+                parts << QStringLiteral("CPU %1%").arg(qMax<qint64>(0, cpuSamples.last().second - cpuSamples.first().second)
+                                                           * 100.0 / span, 0, 'f', 1);
         }
         if (usage.residentBytes >= 0)
             parts << QStringLiteral("内存 %1 MB").arg(usage.residentBytes / 1048576.0, 0, 'f', 1);

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 #include <map>
@@ -202,8 +203,8 @@ private:
     int restarts = 0;
     QString lastEnd;
     QDateTime restartAt;
-    qint64 lastCpuMs = -1;
     QElapsedTimer cpuClock;
+    QVector<QPair<qint64, qint64>> cpuSamples;  // (ms on cpuClock, CPU ms of the tree)
     ServerLog *log = nullptr;
     std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
 };
