@@ -76,6 +76,25 @@ QAction *trayAction(MainWidget &w, const QString &text)
     return nullptr;
 }
 
+// A shown window whose media server is the test helper with these parameters.
+std::unique_ptr<MainWidget> windowWithMediaServer(TestSupport::TempAppDir &app, const QString &param)
+{
+    app.writeIni(QStringLiteral("[MediaServer]\nProgramPath=%1\nParam=%2\n").arg(TestSupport::testHelperPath(), param).toUtf8());
+    app.initialize();
+    auto w = std::make_unique<MainWidget>();
+    w->show();
+    return QTest::qWaitForWindowExposed(w.get()) ? std::move(w) : nullptr;
+}
+
+QPushButton *buttonOf(QWidget *panel, const QString &text)
+{
+    for (QPushButton *b : panel->findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
 // Runs the application's event loop with `what` queued as its first event and
 // returns the loop's exit code. A quit path ends the loop with 0; if nothing
 // ends it, a guard ends it with 99 so the test fails instead of hanging.
@@ -333,17 +352,11 @@ void TestMainWidget::quitPathsSaveFontSizeAndQuit()
 void TestMainWidget::quitAsksWhileServersRun()
 {
     TestSupport::TempAppDir app;
-    app.writeIni(QStringLiteral("[MediaServer]\nProgramPath=%1\nParam=forever\n").arg(TestSupport::testHelperPath()).toUtf8());
-    app.initialize();
-    MainWidget w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const std::unique_ptr<MainWidget> window = windowWithMediaServer(app, QStringLiteral("forever"));
+    QVERIFY(window);
+    MainWidget &w = *window;
     auto *media = w.findChild<MediaServerSetup *>();
-    QVERIFY(media);
-    for (QPushButton *b : media->findChildren<QPushButton *>()) {
-        if (b->text() == QStringLiteral("启动"))
-            b->click();
-    }
+    buttonOf(media, QStringLiteral("启动"))->click();
     QTRY_COMPARE(media->runningServers(), QStringList{QStringLiteral("媒体服务器")});
     auto *quit = w.findChild<QPushButton *>(QStringLiteral("QuitButton"));
 
@@ -378,20 +391,14 @@ void TestMainWidget::quitAsksWhileServersRun()
 void TestMainWidget::unexpectedEndIsAlerted()
 {
     TestSupport::TempAppDir app;
-    app.writeIni(QStringLiteral("[MediaServer]\nProgramPath=%1\nParam=exit 3\n").arg(TestSupport::testHelperPath()).toUtf8());
-    app.initialize();
-    MainWidget w;
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const std::unique_ptr<MainWidget> window = windowWithMediaServer(app, QStringLiteral("exit 3"));
+    QVERIFY(window);
+    MainWidget &w = *window;
     const QString title = w.windowTitle();
     auto *tray = w.findChild<QSystemTrayIcon *>();
     const qint64 normalIcon = tray->icon().cacheKey();
     auto *media = w.findChild<MediaServerSetup *>();
-    QPushButton *start = nullptr;
-    for (QPushButton *b : media->findChildren<QPushButton *>()) {
-        if (b->text() == QStringLiteral("启动"))
-            start = b;
-    }
+    QPushButton *start = buttonOf(media, QStringLiteral("启动"));
     start->click();
     QTRY_VERIFY(w.windowTitle().contains(QStringLiteral("媒体服务器结束，退出码 3")));
     QVERIFY(w.windowTitle().startsWith(title));
@@ -406,10 +413,7 @@ void TestMainWidget::unexpectedEndIsAlerted()
     QVERIFY(tray->toolTip().contains(QStringLiteral("媒体服务器：运行中")));
 
     // Stopped by the operator: no alert. Ended by itself, then seen: cleared.
-    for (QPushButton *b : media->findChildren<QPushButton *>()) {
-        if (b->text() == QStringLiteral("关闭"))
-            b->click();
-    }
+    buttonOf(media, QStringLiteral("关闭"))->click();
     QTRY_VERIFY(tray->toolTip().contains(QStringLiteral("媒体服务器：未运行")));
     QCOMPARE(w.windowTitle(), title);
     media->findChild<CLineEdit *>(QStringLiteral("ServerParamField"))->setText(QStringLiteral("crash"));
