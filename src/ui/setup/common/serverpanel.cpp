@@ -141,6 +141,8 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     statusLamp->setFixedSize(100, 100);
     statusLabel = new QLabel;
     statusLabel->setObjectName(QStringLiteral("ServerStatusLabel"));
+    // At the largest font sizes "媒体服务器未启动" is wider than a panel.
+    statusLabel->setWordWrap(true);
     buttonLayout = new QGridLayout;
     startButton = new QPushButton(QStringLiteral("启动"));
     closeButton = new QPushButton(QStringLiteral("关闭"));
@@ -175,8 +177,12 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     statusText->addWidget(figuresLabel);
     statusText->addWidget(statusNoteLabel);
     statusText->addStretch();
-    statusLayout->addWidget(statusLamp);
-    statusLayout->addLayout(statusText);
+    // Lamp and texts, then the buttons: side by side where the panel is wide
+    // enough, else the buttons below (see fitControls()).
+    infoRow = new QHBoxLayout;
+    infoRow->addWidget(statusLamp);
+    infoRow->addLayout(statusText);
+    statusLayout->addLayout(infoRow);
     statusLayout->addLayout(buttonLayout);
 
     pathLayout = pathRow(QStringLiteral("服务器路径："), QStringLiteral("ServerPathField"), pathLabel, pathField, &pathOpenButton);
@@ -691,6 +697,34 @@ void ServerPanel::openFolderOf(const QString &path)
     const QDir dir = QFileInfo(path).dir();
     if (dir.exists())
         QDesktopServices::openUrl(QUrl::fromLocalFile(dir.absolutePath()));
+}
+
+void ServerPanel::fitControls()
+{
+    // Room for the band's margins and its vertical scroll bar.
+    const int room = width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 12;
+    for (const bool narrow : {false, true}) {
+        statusLayout->setDirection(narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+        arrangeButtons(narrow);
+        topLayout->invalidate();
+        if (narrow || topLayout->minimumSize().width() <= room)
+            break;
+    }
+}
+
+void ServerPanel::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitControls();
+}
+
+void ServerPanel::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A new font size changes what the buttons need; they are polished anew
+    // first, so look once that is done.
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        QTimer::singleShot(0, this, &ServerPanel::fitControls);
 }
 
 void ServerPanel::dragEnterEvent(QDragEnterEvent *event)

@@ -121,6 +121,11 @@ protected:
 
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    // The panel's own buttons beside the lamp (wide) or in two columns below
+    // it (narrow); a panel with more buttons places those.
+    virtual void arrangeButtons(bool narrow) { Q_UNUSED(narrow) }
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
@@ -153,6 +158,7 @@ protected:
     QLabel *paramLabel = nullptr;
     CLineEdit *paramField = nullptr;
     QHBoxLayout *statusLayout = nullptr;
+    QHBoxLayout *infoRow = nullptr;
     LightPoint *statusLamp = nullptr;
     QLabel *statusLabel = nullptr;
     QLabel *statusNoteLabel = nullptr;
@@ -197,6 +203,9 @@ private:
     QMap<QString, QPair<QString, QString>> statusNotes;
     // The figures of the panel's own server (see followServerStatus()).
     void updateFigures();
+    // No button's text cut: the buttons go below the lamp when the panel is
+    // too narrow for them beside it.
+    void fitControls();
     ServerProcess *followed = nullptr;
     QTimer *figuresTimer = nullptr;
     QElapsedTimer upSince;

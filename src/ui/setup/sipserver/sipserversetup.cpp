@@ -65,8 +65,8 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     progressColumn->addWidget(progressBar);
     progressColumn->addWidget(stepLabel);
     progressColumn->addStretch();
-    statusLayout->insertLayout(2, progressColumn);
-    statusLayout->insertStretch(3);
+    infoRow->addLayout(progressColumn);
+    infoRow->addStretch();
 
     // A drop on the console goes to the panel's own drop handling.
     console->setAcceptDrops(false);
@@ -148,6 +148,15 @@ SipServerSetup::~SipServerSetup()
     // Then the sequence and its worker: it drops what was not begun and
     // waits a little for a running script (see UpdateStart).
     delete sequence;
+}
+
+void SipServerSetup::arrangeButtons(bool narrow)
+{
+    buttonLayout->removeWidget(updateButton);
+    if (narrow)
+        buttonLayout->addWidget(updateButton, 3, 0, 1, 2);
+    else
+        buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
 }
 
 bool SipServerSetup::saveServerParam(const ServerParam &p)

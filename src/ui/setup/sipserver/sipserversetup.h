@@ -26,6 +26,7 @@ public:
 
 protected:
     bool saveServerParam(const ServerParam &p) override;
+    void arrangeButtons(bool narrow) override;
 
 private slots:
     void slotSetupProgram();
