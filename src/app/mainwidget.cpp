@@ -4,6 +4,7 @@
 #include "ui/setup/common/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/setup/sipserver/sipserversetup.h"
+#include "ui/widgets/confirmbox.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
@@ -238,15 +238,9 @@ void MainWidget::quit()
     // Quitting stops the whole platform: not on one click while it runs.
     const QStringList running = mediaPanel->runningServers() + sipPanel->runningServers();
     if (!running.isEmpty()) {
-        // Without a parent: the window may be hidden in the tray.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("确认退出"),
-                        QStringLiteral("正在运行：%1\n\n退出将停止这些程序。确定退出吗？").arg(running.join(QStringLiteral("、"))),
-                        QMessageBox::Ok | QMessageBox::Cancel);
-        box.button(QMessageBox::Ok)->setText(QStringLiteral("退出"));
-        box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
-        box.setDefaultButton(QMessageBox::Cancel);
-        box.setEscapeButton(QMessageBox::Cancel);
-        if (box.exec() != QMessageBox::Ok)
+        if (!ConfirmBox::ask(QStringLiteral("确认退出"),
+                             QStringLiteral("正在运行：%1\n\n退出将停止这些程序。确定退出吗？").arg(running.join(QStringLiteral("、"))),
+                             QStringLiteral("退出")))
             return;
     }
     EventLog::note(QStringLiteral("Launcher"),

@@ -370,13 +370,8 @@ void ServerPanel::appendStartBanner(const ServerProcess *process)
 
 QString ServerPanel::nameOf(const ServerProcess *process) const
 {
-    if (processes.size() < 2)
-        return QString();
-    for (const auto &entry : processes) {
-        if (entry.first == process)
-            return QLatin1Char('[') + entry.second + QLatin1Char(']');
-    }
-    return QString();
+    const QString name = processes.size() < 2 ? QString() : plainName(process);
+    return name.isEmpty() ? QString() : QLatin1Char('[') + name + QLatin1Char(']');
 }
 
 QString ServerPanel::bannerTitle(const ServerProcess *process, const QString &title) const
@@ -450,13 +445,17 @@ QString ServerPanel::busyText(const ServerProcess *process)
     return QString();
 }
 
+void ServerPanel::refuse(const QString &text)
+{
+    EventLog::note(QLatin1String(texts.group), QStringLiteral("拒绝启动：") + text);
+    showRefusal(text);
+}
+
 bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
 {
     const QString refusal = busyText(process);
-    if (!refusal.isEmpty()) {
-        EventLog::note(QLatin1String(texts.group), QStringLiteral("拒绝启动：") + refusal);
-        showRefusal(refusal);
-    }
+    if (!refusal.isEmpty())
+        refuse(refusal);
     return !refusal.isEmpty();
 }
 

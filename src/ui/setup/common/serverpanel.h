@@ -109,6 +109,8 @@ protected:
     // A short text under the status while something stays wrong (empty
     // text: it is over); detail goes into the tool tip.
     void setStatusNote(const QString &key, const QString &text, const QString &detail = QString());
+    // The "提示" box that refuses a start, also noted in the event log.
+    void refuse(const QString &text);
     // The refusal refuseWhileBusy() would show; empty when a start may go on.
     static QString busyText(const ServerProcess *process);
     // "关闭": a polite stop with the configured grace period.

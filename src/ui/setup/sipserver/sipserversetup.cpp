@@ -6,6 +6,7 @@
 #include "ui/setup/common/launchrules.h"
 #include "ui/setup/common/serverprocess.h"
 #include "ui/widgets/colorprogressbar.h"
+#include "ui/widgets/confirmbox.h"
 #include "ui/widgets/ctextbrowser.h"
 
 #include <QGridLayout>
@@ -198,10 +199,7 @@ void SipServerSetup::slotSetupProgram()
 void SipServerSetup::startSipServer(bool waitForServices)
 {
     if (!awaited.isEmpty()) {
-        EventLog::note(QStringLiteral("SipServer"), QStringLiteral("拒绝启动：服务器正在启动中，请耐心等待!"));
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("服务器正在启动中，请耐心等待!"),
-                        QMessageBox::Ok);
-        box.exec();
+        refuse(QStringLiteral("服务器正在启动中，请耐心等待!"));
         return;
     }
     setupMysql();
@@ -225,10 +223,7 @@ void SipServerSetup::startSipServer(bool waitForServices)
         startServer(process);
         return;
     }
-    QStringList what;
-    for (const Awaited &a : qAsConst(awaited))
-        what.append(QStringLiteral("%1 %2:%3").arg(a.what, a.host).arg(a.port));
-    appendNote(QStringLiteral("等待 %1 就绪（最多 %2 秒），然后启动SIP服务器").arg(what.join(QStringLiteral("、"))).arg(kServiceWaitSeconds));
+    appendNote(QStringLiteral("等待 %1 就绪（最多 %2 秒），然后启动SIP服务器").arg(awaitedNames()).arg(kServiceWaitSeconds));
     serviceClock.start();
     serviceTimer.start();
     probeServices();
@@ -266,24 +261,32 @@ void SipServerSetup::probeServices()
         probe->connectToHost(a.host, a.port);
     }
     if (!awaited.isEmpty() && serviceClock.elapsed() >= kServiceWaitSeconds * 1000) {
-        QStringList late;
-        for (const Awaited &a : qAsConst(awaited))
-            late.append(QStringLiteral("%1 %2:%3").arg(a.what, a.host).arg(a.port));
-        appendNote(QStringLiteral("%1 未在 %2 秒内就绪，仍启动SIP服务器").arg(late.join(QStringLiteral("、"))).arg(kServiceWaitSeconds),
-                   true);
+        appendNote(QStringLiteral("%1 未在 %2 秒内就绪，仍启动SIP服务器").arg(awaitedNames()).arg(kServiceWaitSeconds), true);
         endServiceWait();
+    }
+}
+
+QString SipServerSetup::awaitedNames() const
+{
+    QStringList names;
+    for (const Awaited &a : qAsConst(awaited))
+        names.append(QStringLiteral("%1 %2:%3").arg(a.what, a.host).arg(a.port));
+    return names.join(QStringLiteral("、"));
+}
+
+void SipServerSetup::dropProbe(const Awaited &a)
+{
+    if (a.probe) {
+        a.probe->disconnect(this);
+        a.probe->deleteLater();
     }
 }
 
 void SipServerSetup::cancelServiceWait()
 {
     serviceTimer.stop();
-    for (const Awaited &a : qAsConst(awaited)) {
-        if (a.probe) {
-            a.probe->disconnect(this);
-            a.probe->deleteLater();
-        }
-    }
+    for (const Awaited &a : qAsConst(awaited))
+        dropProbe(a);
     awaited.clear();
 }
 
@@ -380,10 +383,7 @@ void SipServerSetup::stopAwaiting(const QString &what)
     for (int i = 0; i < awaited.size(); ++i) {
         if (awaited.at(i).what != what)
             continue;
-        if (QTcpSocket *probe = awaited.at(i).probe) {
-            probe->disconnect(this);
-            probe->deleteLater();
-        }
+        dropProbe(awaited.at(i));
         awaited.removeAt(i);
         appendNote(QStringLiteral("%1 未在运行，不再等待").arg(what), true);
         if (awaited.isEmpty())
@@ -400,16 +400,11 @@ void SipServerSetup::readStandardError3()
 bool SipServerSetup::confirmClean()
 {
     const MysqlParam db = SetupConfig::instance()->mysqlParam();
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("确认更新启动"),
-                    QStringLiteral("更新启动会先执行清理脚本：数据库 %1（%2:3306）中的所有表都将被删除并重新建立，"
-                                   "其中的设备、通道、用户等数据将全部丢失。\n\n确定继续吗？")
-                        .arg(db.databaseName, db.hostName),
-                    QMessageBox::Ok | QMessageBox::Cancel);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("继续"));
-    box.button(QMessageBox::Cancel)->setText(QStringLiteral("取消"));
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.setEscapeButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok;
+    return ConfirmBox::ask(QStringLiteral("确认更新启动"),
+                           QStringLiteral("更新启动会先执行清理脚本：数据库 %1（%2:3306）中的所有表都将被删除并重新建立，"
+                                          "其中的设备、通道、用户等数据将全部丢失。\n\n确定继续吗？")
+                               .arg(db.databaseName, db.hostName),
+                           QStringLiteral("继续"));
 }
 
 void SipServerSetup::loadDataSetupProgram()

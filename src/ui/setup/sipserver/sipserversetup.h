@@ -55,6 +55,7 @@ private:
     void probeServices();
     void endServiceWait();
     void cancelServiceWait();
+    QString awaitedNames() const;
     void stopAwaiting(const QString &what);
 
     static QString stepName(UpdateStart::Step step);
@@ -80,6 +81,7 @@ private:
         QTcpSocket *probe;  // a connection attempt under way
     };
     QVector<Awaited> awaited;
+    void dropProbe(const Awaited &a);
     QTimer serviceTimer;
     QElapsedTimer serviceClock;
 };
