@@ -1,3 +1,5 @@
+#include <array>
+#include <tuple>
 #include "ui/setup/common/serverpanel.h"
 
 #include "setting/setupconfig.h"
@@ -705,6 +707,17 @@ void ServerPanel::fitControls()
     for (const bool narrow : {false, true}) {
         statusLayout->setDirection(narrow ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
         arrangeButtons(narrow);
+        // A long caption beside "打开" is wider than the field below it:
+        // narrow, the button goes beside the field.
+        const std::array<std::tuple<QGridLayout *, QWidget *, QWidget *, QWidget *>, 2> rows{
+            {{pathLayout, pathLabel, pathOpenButton, pathField}, {workDirLayout, workDirLabel, workDirOpenButton, workDirField}}};
+        for (const auto &[row, caption, button, field] : rows) {
+            for (QWidget *w : {caption, button, field})
+                row->removeWidget(w);
+            row->addWidget(caption, 0, 0, 1, narrow ? 2 : 1);
+            row->addWidget(button, narrow ? 1 : 0, 1);
+            row->addWidget(field, 1, 0, 1, narrow ? 1 : 2);
+        }
         topLayout->invalidate();
         if (narrow || topLayout->minimumSize().width() <= room)
             break;
