@@ -557,6 +557,9 @@ void ServerPanel::updateFigures()
         parts << QStringLiteral("已自动重启 %1 次").arg(restarts);
     if (!lastEnd.isEmpty() && !(followed->isActive() && restarts == 0))
         parts << QStringLiteral("上次结束 ") + lastEnd;
+    // A narrow panel wraps between figures, never inside one.
+    for (QString &part : parts)
+        part.replace(QLatin1Char(' '), QChar::Nbsp);
     figuresLabel->setText(parts.join(QStringLiteral("  ")));
     figuresLabel->setVisible(!parts.isEmpty());
 }
