@@ -1,5 +1,3 @@
-#include <array>
-#include <tuple>
 #include "ui/setup/common/serverpanel.h"
 
 #include "setting/setupconfig.h"
@@ -41,6 +39,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <array>
+#include <tuple>
 
 namespace {
 
@@ -557,9 +558,22 @@ void ServerPanel::updateFigures()
         parts << QStringLiteral("已自动重启 %1 次").arg(restarts);
     if (!lastEnd.isEmpty() && !(followed->isActive() && restarts == 0))
         parts << QStringLiteral("上次结束 ") + lastEnd;
-    // A narrow panel wraps between figures, never inside one.
-    for (QString &part : parts)
-        part.replace(QLatin1Char(' '), QChar::Nbsp);
+    // A narrow panel wraps between figures, never inside one (Chinese text
+    // may otherwise break between any two characters).
+    // A figure wider than the label (very large fonts) may still wrap at its
+    // spaces.
+    const QFontMetrics metrics(figuresLabel->font());
+    for (QString &part : parts) {
+        const bool whole = metrics.horizontalAdvance(part) < figuresLabel->width();
+        QString joined;
+        for (const QChar c : qAsConst(part)) {
+            const bool space = c == QLatin1Char(' ');
+            if (!joined.isEmpty() && !space && joined.back() != QLatin1Char(' '))
+                joined += QChar(0x2060); // word joiner
+            joined += space && whole ? QChar(QChar::Nbsp) : c;
+        }
+        part = joined;
+    }
     figuresLabel->setText(parts.join(QStringLiteral("  ")));
     figuresLabel->setVisible(!parts.isEmpty());
 }
