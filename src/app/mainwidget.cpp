@@ -1,7 +1,7 @@
 #include "app/mainwidget.h"
 
 #include "setting/setupconfig.h"
-#include "ui/setup/common/eventlog.h"
+#include "supervision/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/setup/sipserver/sipserversetup.h"
 #include "ui/widgets/confirmbox.h"

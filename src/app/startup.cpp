@@ -4,7 +4,7 @@
 #include "database/sqlprocessthread.h"
 #include "platform/platform.h"
 #include "setting/setupconfig.h"
-#include "ui/setup/common/eventlog.h"
+#include "supervision/eventlog.h"
 
 #include <QApplication>
 #include <QFile>

@@ -7,6 +7,7 @@
 #include <memory>
 
 class QProcess;
+class QTextCodec;
 
 // What differs between the operating systems, behind one interface. Each
 // platform has its own file, and the build compiles only that one:
@@ -96,6 +97,18 @@ void restrictLibrarySearch();
 // stop (a database that does not answer). Everything worth keeping must be
 // written before.
 [[noreturn]] void endProcessNow(int code);
+
+// Hands memory the process has freed back to the system where the C library
+// keeps it otherwise (glibc keeps freed heap pages for reuse): called once
+// output pauses after the console dropped text or showed a burst, so that
+// the launcher's size at rest is that of what it still shows.
+void releaseFreedMemory();
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+// The codec of the system's 8-bit code page (Qt 5): the ANSI code page on
+// Windows, the locale's encoding elsewhere.
+QTextCodec *systemCodec();
+#endif
 
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();

@@ -1,5 +1,10 @@
 #include "platform/platform.h"
 
+#include <cstdlib>   // before the test below: it defines __GLIBC__
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -79,6 +84,13 @@ TreeUsage processUsage(qint64 pid)
     TreeUsage total;
     addUsage(static_cast<pid_t>(pid), total, 0);
     return total;
+}
+
+void releaseFreedMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 } // namespace Platform

@@ -1,4 +1,8 @@
 #include "platform/platform.h"
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
+#include "setting/platformdefaults.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -262,4 +266,38 @@ QByteArray textLineEnd()
     return QByteArrayLiteral("\n");
 }
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+// Only Windows registers a codec under the name "System".
+QTextCodec *systemCodec()
+{
+    return QTextCodec::codecForLocale();
+}
+#endif
+
 } // namespace Platform
+
+// Settings defaults (see setting/platformdefaults.h).
+namespace PlatformDefaults {
+
+QString mediaServerProgram() { return QStringLiteral("./MediaServer"); }
+QString sipServerProgram() { return QStringLiteral("java"); }
+QString sipServerParam() { return QStringLiteral("-jar wvp-pro-2.3.2-09220952.jar"); }
+// "service" works with and without systemd and, like "net start", returns
+// once the database service is up instead of staying in the foreground.
+QString mysqlCmdPath() { return QStringLiteral("/usr/sbin/service"); }
+QString mysqlWorkDir() { return QStringLiteral("/"); }
+QString mysqlCmdStr() { return QStringLiteral("mariadb start"); }
+// Debian's /etc/redis/redis.conf daemonizes, which would detach Redis from
+// the launcher; the built-in configuration with daemonize off keeps it a
+// foreground child (loopback-only through protected mode).
+QString redisPath() { return QStringLiteral("/usr/bin/redis-server"); }
+QString redisWorkDir() { return QStringLiteral("/var/lib/redis"); }
+QString redisParameter() { return QStringLiteral("--daemonize no"); }
+
+bool isProgramFile(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    return info.isFile() && info.permission(QFile::ExeOwner);
+}
+
+} // namespace PlatformDefaults

@@ -23,4 +23,8 @@ TreeUsage processUsage(qint64 pid)
     return TreeUsage();
 }
 
+void releaseFreedMemory()
+{
+}
+
 } // namespace Platform

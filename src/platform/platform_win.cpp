@@ -1,5 +1,9 @@
 // Built by the Windows build only; nothing on Linux compiles this file.
 #include "platform/platform.h"
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#include <QTextCodec>
+#endif
+#include "setting/platformdefaults.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -323,4 +327,36 @@ QByteArray textLineEnd()
     return QByteArrayLiteral("\r\n");
 }
 
+void releaseFreedMemory()
+{
+}
+
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+QTextCodec *systemCodec()
+{
+    return QTextCodec::codecForName("System");
+}
+#endif
+
 } // namespace Platform
+
+// Settings defaults (see setting/platformdefaults.h).
+namespace PlatformDefaults {
+
+QString mediaServerProgram() { return QStringLiteral("./MediaServer.exe"); }
+QString sipServerProgram() { return QStringLiteral("java"); }
+QString sipServerParam() { return QStringLiteral("-jar wvp-pro-2.3.2-09220952.jar"); }
+QString mysqlCmdPath() { return QStringLiteral("C:/Windows/System32/conhost.exe"); }
+QString mysqlWorkDir() { return QStringLiteral("D:/mysql-8.0.20-winx64/bin"); }
+QString mysqlCmdStr() { return QStringLiteral("net start mysql"); }
+QString redisPath() { return QStringLiteral("D:/Redis3.2.100/redis-server.exe"); }
+QString redisWorkDir() { return QStringLiteral("D:/Redis3.2.100"); }
+QString redisParameter() { return QStringLiteral("redis.windows.conf"); }
+
+bool isProgramFile(const QString &filePath)
+{
+    const QFileInfo info(filePath);
+    return info.isFile() && info.completeSuffix() == QLatin1String("exe");
+}
+
+} // namespace PlatformDefaults

@@ -1,7 +1,7 @@
 #include "setting/inifile.h"
 
 #include "platform/platform.h"
-#include "ui/setup/common/outputdecoding.h"
+#include "supervision/outputdecoding.h"
 
 #include <QFile>
 #include <QSaveFile>

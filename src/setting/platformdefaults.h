@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// Every default that differs between Windows and the other platforms is
-// decided here and nowhere else.
+// Every settings default that differs between Windows and the other
+// platforms; each platform's file in src/platform/ gives its values.
 namespace PlatformDefaults {
 
 QString mediaServerProgram();

@@ -5,7 +5,7 @@
 #include "app/startup.h"
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
-#include "ui/setup/common/eventlog.h"
+#include "supervision/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/clineedit.h"
 #include "testsupport.h"

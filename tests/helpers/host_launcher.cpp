@@ -7,7 +7,7 @@
 // each watchdog it comes to have (Unix; Windows has none).
 // With --hold-guard KEY it only holds the lock of the shared memory guard
 // KEY, prints "held", and waits: another user's copy in the shared temp folder.
-#include "ui/setup/common/serverprocess.h"
+#include "supervision/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QSharedMemory>

@@ -2,7 +2,7 @@
 
 #include "setting/setupconfig.h"
 #include "coresupport.h"
-#include "ui/setup/common/outputdecoding.h"
+#include "supervision/outputdecoding.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "ui/widgets/ansitext.h"
 #include "ui/widgets/consolepalette.h"
-#include "ui/widgets/freedmemory.h"
+#include "platform/platform.h"
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/wheelzoom.h"
 
@@ -348,7 +348,7 @@ void CTextBrowser::releaseWhenIdle()
         return;
     }
     owesRelease = false;
-    releaseFreedMemory();
+    Platform::releaseFreedMemory();
 }
 
 void CTextBrowser::setHighlighter(SearchHighLight *highlighter)

@@ -4,7 +4,7 @@
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
-#include "ui/setup/common/eventlog.h"
+#include "supervision/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"

@@ -1,6 +1,6 @@
 #include "dbfixture.h"
 #include "testsupport.h"
-#include "database/updatestart.h"
+#include "supervision/updatestart.h"
 #include "ui/setup/sipserver/sipserversetup.h"
 #include "ui/widgets/colorprogressbar.h"
 #include "ui/widgets/ctextbrowser.h"

@@ -1,7 +1,7 @@
 #include "testsupport.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
-#include "ui/widgets/freedmemory.h"
+#include "platform/platform.h"
 #include "ui/widgets/searchhighlight.h"
 
 #include <QFile>
@@ -200,7 +200,7 @@ void tst_Console::freedMemoryGoesBack()
     // The newest block stays, so the heap's end cannot shrink by itself.
     for (size_t i = 0; i + 1 < blocks.size(); ++i)
         blocks[i].reset();
-    releaseFreedMemory();
+    Platform::releaseFreedMemory();
     QVERIFY2(resident() < held - 16 * 1024 * 1024, qPrintable(QStringLiteral("%1 -> %2").arg(held).arg(resident())));
 #endif
 }

@@ -1,7 +1,7 @@
 #include "ui/setup/mediaserver/mediaserversetup.h"
 
 #include "setting/setupconfig.h"
-#include "ui/setup/common/serverprocess.h"
+#include "supervision/serverprocess.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"
 

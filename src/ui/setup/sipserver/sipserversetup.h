@@ -1,6 +1,6 @@
 #pragma once
 
-#include "database/updatestart.h"
+#include "supervision/updatestart.h"
 #include "ui/setup/common/serverpanel.h"
 
 #include <QElapsedTimer>

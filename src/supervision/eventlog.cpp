@@ -1,7 +1,7 @@
-#include "ui/setup/common/eventlog.h"
+#include "supervision/eventlog.h"
 
 #include "setting/setupconfig.h"
-#include "ui/setup/common/serverlog.h"
+#include "supervision/serverlog.h"
 
 #include <QDateTime>
 #include <QMutex>

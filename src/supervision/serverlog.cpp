@@ -1,4 +1,4 @@
-#include "ui/setup/common/serverlog.h"
+#include "supervision/serverlog.h"
 
 #include "platform/platform.h"
 

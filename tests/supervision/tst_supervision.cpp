@@ -1,8 +1,8 @@
 // The core of supervision without a panel: restart back-off and log rotation.
 #include "coresupport.h"
 #include "platform/platform.h"
-#include "ui/setup/common/serverlog.h"
-#include "ui/setup/common/serverprocess.h"
+#include "supervision/serverlog.h"
+#include "supervision/serverprocess.h"
 
 #include <QDir>
 #include <QFile>

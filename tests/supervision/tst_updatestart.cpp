@@ -1,5 +1,5 @@
 #include "coresupport.h"
-#include "database/updatestart.h"
+#include "supervision/updatestart.h"
 #include "database/sqlprocessthread.h"
 #include "dbfixture.h"
 

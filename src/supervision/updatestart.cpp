@@ -1,4 +1,4 @@
-#include "database/updatestart.h"
+#include "supervision/updatestart.h"
 
 #include "database/sqlprocessthread.h"
 

@@ -1,4 +1,4 @@
-#include "ui/setup/common/serverprocess.h"
+#include "supervision/serverprocess.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "coresupport.h"
 #include "processprobe.h"
-#include "ui/setup/common/launchrules.h"
-#include "ui/setup/common/serverprocess.h"
+#include "supervision/launchrules.h"
+#include "supervision/serverprocess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "ui/setup/common/launchrules.h"
+#include "supervision/launchrules.h"
 
 #include "setting/platformdefaults.h"
 

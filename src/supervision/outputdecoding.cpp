@@ -1,4 +1,6 @@
-#include "ui/setup/common/outputdecoding.h"
+#include "supervision/outputdecoding.h"
+
+#include "platform/platform.h"
 
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 #include <QStringDecoder>
@@ -19,13 +21,7 @@ QString fromSystemCodePage(const QByteArray &bytes, const char *sourcePath)
     QStringDecoder decoder(QStringConverter::System);
     return decoder.decode(bytes);
 #else
-#if defined(Q_OS_WIN)
-    QTextCodec *pTextCodec = QTextCodec::codecForName("System");
-#else
-    // Only Windows registers a codec under the name "System"; elsewhere the
-    // local 8-bit encoding is the locale's.
-    QTextCodec *pTextCodec = QTextCodec::codecForLocale();
-#endif
+    QTextCodec *pTextCodec = Platform::systemCodec();
     if (pTextCodec == nullptr)
         qt_assert("pTextCodec != nullptr", sourcePath, __LINE__);
     return pTextCodec->toUnicode(bytes);
