@@ -148,7 +148,7 @@ QString SetupDatabase::open(const MysqlParam &settings)
         db.setPassword(settings.password);
     // A database server that hangs (stopped, or a firewall that swallows
     // packets) fails the step instead of freezing the sequence for ever.
-    const int timeout = SetupConfig::instance()->dbTimeout();
+    const int timeout = current().timeoutSeconds;
     db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=%1;MYSQL_OPT_WRITE_TIMEOUT=%1")
                              .arg(timeout));
     if (db.open())
@@ -156,19 +156,43 @@ QString SetupDatabase::open(const MysqlParam &settings)
     return QStringLiteral("数据库打开失败： ") + db.lastError().text();
 }
 
+DatabaseSettings DatabaseSettings::fromConfig()
+{
+    const SetupConfig *config = SetupConfig::instance();
+    DatabaseSettings s;
+    s.mysql = config->mysqlParam();
+    s.cleanSqlPath = config->cleanSqlPath();
+    s.initSqlPath = config->initSqlPath();
+    s.updateSqlPath = config->updateSqlPath();
+    s.timeoutSeconds = config->dbTimeout();
+    return s;
+}
+
+void SetupDatabase::useSettings(const DatabaseSettings &settings)
+{
+    QMutexLocker locker(&mutex);
+    given = settings;
+    settingsGiven = true;
+}
+
+DatabaseSettings SetupDatabase::current() const
+{
+    return settingsGiven ? given : DatabaseSettings::fromConfig();
+}
+
 QString SetupDatabase::execCleanScript()
 {
-    return execScript(SetupConfig::instance()->cleanSqlPath());
+    return execScript(current().cleanSqlPath);
 }
 
 QString SetupDatabase::execInitScript()
 {
-    return execScript(SetupConfig::instance()->initSqlPath());
+    return execScript(current().initSqlPath);
 }
 
 QString SetupDatabase::execUpdateScript()
 {
-    return execScript(SetupConfig::instance()->updateSqlPath());
+    return execScript(current().updateSqlPath);
 }
 
 void SetupDatabase::closeDatabase()
@@ -279,7 +303,7 @@ QString SetupDatabase::makeLive(const QString &path, qint64 *packetLimit)
     QString error;
     if (probe(&error))
         return QString();
-    const QString reopened = open(SetupConfig::instance()->mysqlParam());
+    const QString reopened = open(current().mysql);
     if (!reopened.isEmpty())
         return reopened;
     if (probe(&error))

@@ -15,10 +15,27 @@
 // down when it closes, and Qt binds a connection to the thread that added it,
 // so the connection is opened, used and closed by that one thread. A script
 // task on any other thread finds no connection and says so.
+// What the database work needs from the settings, copied on the thread that
+// owns the settings: the worker never reads them while the GUI writes them.
+struct DatabaseSettings
+{
+    MysqlParam mysql;
+    QString cleanSqlPath;
+    QString initSqlPath;
+    QString updateSqlPath;
+    int timeoutSeconds = 30;
+
+    static DatabaseSettings fromConfig();
+};
+
 class SetupDatabase
 {
 public:
     static SetupDatabase *instance();
+
+    // The settings the next operations use; until then, those of
+    // SetupConfig as they are when an operation reads them.
+    void useSettings(const DatabaseSettings &settings);
 
     // Opens a fresh default connection with the settings' host, database and
     // user; the password only when there is one, every other option at the
@@ -57,4 +74,7 @@ private:
     // A connection was asked for and opened, and not closed since: scripts
     // may then reopen it when they find it dead.
     bool connected = false;
+    bool settingsGiven = false;
+    DatabaseSettings given;
+    DatabaseSettings current() const;
 };

@@ -15,6 +15,8 @@ const int kTotalSteps = 4;
 SqlProcessThread::SqlProcessThread(QObject *parent)
     : QThread(parent)
 {
+    // Its signals reach the owner queued.
+    qRegisterMetaType<SqlProcessThread::Task>();
 }
 
 namespace {
@@ -52,7 +54,7 @@ bool SqlProcessThread::anyLeftRunning()
 
 void SqlProcessThread::setTask(int value)
 {
-    m_task = static_cast<unsigned>(value) <= 3u ? value : 0;
+    m_task = static_cast<unsigned>(value) <= 3u ? static_cast<Task>(value) : Task::Connect;
 }
 
 QString SqlProcessThread::lastError() const
@@ -67,7 +69,7 @@ void SqlProcessThread::start(QThread::Priority priority)
         QMutexLocker locker(&mutex);
         if (stopping)
             return;
-        pending.enqueue(m_task);
+        pending.enqueue({m_task, DatabaseSettings::fromConfig()});
         wake.wakeOne();
     }
     // The worker only ends in the destructor, so "not running" means "not
@@ -81,7 +83,7 @@ void SqlProcessThread::start(QThread::Priority priority)
 void SqlProcessThread::run()
 {
     for (;;) {
-        int next = 0;
+        Job next;
         {
             QMutexLocker locker(&mutex);
             while (pending.isEmpty() && !stopping)
@@ -95,42 +97,44 @@ void SqlProcessThread::run()
     SetupDatabase::instance()->closeDatabase();
 }
 
-void SqlProcessThread::perform(int task)
+void SqlProcessThread::perform(const Job &job)
 {
     SetupDatabase *database = SetupDatabase::instance();
-    switch (task) {
-    case 0: {
-        const QString error = database->openDatabase(SetupConfig::instance()->mysqlParam());
+    database->useSettings(job.settings);
+    switch (job.task) {
+    case Task::Connect: {
+        const QString error = database->openDatabase(job.settings.mysql);
         {
             QMutexLocker locker(&mutex);
             m_lastError = error;
         }
-        report(error, 1);
+        report(job.task, error);
         break;
     }
-    case 1:
-        report(database->execCleanScript(), 2);
+    case Task::Clean:
+        report(job.task, database->execCleanScript());
         break;
-    case 2:
-        report(database->execInitScript(), 3);
+    case Task::Init:
+        report(job.task, database->execInitScript());
         break;
-    case 3:
-        report(database->execUpdateScript(), 4);
-        break;
-    default:
+    case Task::Update:
+        report(job.task, database->execUpdateScript());
         break;
     }
 }
 
-void SqlProcessThread::report(const QString &error, int index)
+void SqlProcessThread::report(Task task, const QString &error)
 {
     {
         QMutexLocker locker(&mutex);
         if (stopping)
             return;
     }
-    if (error.isEmpty())
-        emit execTip(index, kTotalSteps);
-    else
+    if (error.isEmpty()) {
+        emit execTip(static_cast<int>(task) + 1, kTotalSteps);
+        emit taskDone(task);
+    } else {
         emit signalError(error);
+        emit taskFailed(task, error);
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/setupdatabase.h"
+
 #include <QMutex>
 #include <QQueue>
 #include <QString>
@@ -7,11 +9,13 @@
 #include <QWaitCondition>
 
 // Prepares the SIP server's database off the GUI thread. Tasks:
-//   0 open the connection   -> execTip(1, 4)
-//   1 run the clean script  -> execTip(2, 4)
-//   2 run the init script   -> execTip(3, 4)
-//   3 run the update script -> execTip(4, 4)
-// A task that fails emits signalError(text) instead of its notice.
+//   Connect (0) open the connection   -> execTip(1, 4), taskDone(Connect)
+//   Clean   (1) run the clean script  -> execTip(2, 4), taskDone(Clean)
+//   Init    (2) run the init script   -> execTip(3, 4), taskDone(Init)
+//   Update  (3) run the update script -> execTip(4, 4), taskDone(Update)
+// A task that fails emits signalError(text) and taskFailed(task, text)
+// instead of its notices. The settings a task uses are copied when it is
+// queued, on the owner's thread.
 //
 // One long-lived worker thread runs every task of this object, in the order
 // they were started, one at a time. The owner picks a task with setTask() and
@@ -32,12 +36,16 @@ class SqlProcessThread : public QThread
     Q_OBJECT
 
 public:
+    enum class Task { Connect, Clean, Init, Update };
+    Q_ENUM(Task)
+
     explicit SqlProcessThread(QObject *parent = nullptr);
     ~SqlProcessThread() override;
 
+    void setTask(Task value) { m_task = value; }
     // 0 to 3; anything else (compared as unsigned, so negatives too) is 0.
     void setTask(int value);
-    int task() const { return m_task; }
+    Task task() const { return m_task; }
 
     // Result of the last task 0: empty after a successful connection.
     QString lastError() const;
@@ -59,6 +67,8 @@ public slots:
 signals:
     void signalError(QString txt);
     void execTip(int index, int total);
+    void taskDone(SqlProcessThread::Task task);
+    void taskFailed(SqlProcessThread::Task task, const QString &error);
 
 protected:
     void run() override;
@@ -66,14 +76,19 @@ protected:
 private:
     Q_DISABLE_COPY(SqlProcessThread)
 
-    void perform(int task);
-    void report(const QString &error, int index);
+    struct Job
+    {
+        Task task = Task::Connect;
+        DatabaseSettings settings;
+    };
+    void perform(const Job &job);
+    void report(Task task, const QString &error);
 
-    int m_task = 0;             // owner's thread only
+    Task m_task = Task::Connect;   // owner's thread only
 
     mutable QMutex mutex;       // guards the members below
     QWaitCondition wake;
-    QQueue<int> pending;
+    QQueue<Job> pending;
     bool stopping = false;
     QString m_lastError;
 };

@@ -7,8 +7,8 @@ UpdateStart::UpdateStart(QObject *parent)
     , worker(new SqlProcessThread)
 {
     waitTimer.setInterval(1000);
-    connect(worker.get(), &SqlProcessThread::signalError, this, &UpdateStart::onError);
-    connect(worker.get(), &SqlProcessThread::execTip, this, &UpdateStart::onNotice);
+    connect(worker.get(), &SqlProcessThread::taskFailed, this, &UpdateStart::onError);
+    connect(worker.get(), &SqlProcessThread::taskDone, this, &UpdateStart::onDone);
     connect(&waitTimer, &QTimer::timeout, this, &UpdateStart::onTick);
 }
 
@@ -63,8 +63,26 @@ bool UpdateStart::begin()
 
 void UpdateStart::runDatabaseStep()
 {
-    static const int task[] = {0, 1, 2, -1, -1, 3};
-    worker->setTask(task[static_cast<int>(current)]);
+    using Task = SqlProcessThread::Task;
+    switch (current) {
+    case Step::Connect:
+        worker->setTask(Task::Connect);
+        break;
+    case Step::Clean:
+        worker->setTask(Task::Clean);
+        break;
+    case Step::Init:
+        worker->setTask(Task::Init);
+        break;
+    case Step::Update:
+        worker->setTask(Task::Update);
+        break;
+    case Step::StartServer:
+    case Step::Wait:
+        // Not database steps: begin() never comes here with them.
+        Q_ASSERT(false);
+        return;
+    }
     worker->start(QThread::InheritPriority);
     emit stepStarted(current);
 }
@@ -77,34 +95,34 @@ void UpdateStart::startWait()
     emit stepStarted(current);
 }
 
-void UpdateStart::onNotice(int index, int total)
+void UpdateStart::onDone(SqlProcessThread::Task task)
 {
-    emit progress(index, total);
-    switch (index) {
-    case 1:
+    using Task = SqlProcessThread::Task;
+    emit progress(static_cast<int>(task) + 1, kSteps);
+    switch (task) {
+    case Task::Connect:
         current = Step::Clean;
         runDatabaseStep();
         break;
-    case 2:
+    case Task::Clean:
         current = Step::Init;
         runDatabaseStep();
         break;
-    case 3:
+    case Task::Init:
         current = Step::StartServer;
         emit startServerRequested();
         startWait();
         break;
-    case 4:
+    case Task::Update:
         current = Step::Connect;
         running = false;
-        break;
-    default:
         break;
     }
 }
 
-void UpdateStart::onError(const QString &message)
+void UpdateStart::onError(SqlProcessThread::Task task, const QString &message)
 {
+    Q_UNUSED(task)
     running = false;
     emit failed(message);
 }

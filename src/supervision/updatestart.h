@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/sqlprocessthread.h"
+
 #include <QObject>
 #include <QRegularExpression>
 #include <QTimer>
@@ -7,7 +9,6 @@
 #include <functional>
 #include <memory>
 
-class SqlProcessThread;
 
 // The update start of the SIP server, as one object with named steps:
 //   Connect -> Clean -> Init -> StartServer -> Wait -> Update -> (Connect)
@@ -32,6 +33,8 @@ public:
 
     // How long going away waits for a running database step.
     static constexpr int kQuitWaitMs = 500;
+    // progress() counts the database steps done of these.
+    static constexpr int kSteps = 4;
 
     explicit UpdateStart(QObject *parent = nullptr);
     // Drops the steps not begun; a step still running gets kQuitWaitMs to
@@ -69,8 +72,8 @@ signals:
 private:
     void runDatabaseStep();
     void startWait();
-    void onNotice(int index, int total);
-    void onError(const QString &message);
+    void onDone(SqlProcessThread::Task task);
+    void onError(SqlProcessThread::Task task, const QString &message);
     void onTick();
     void endWait(bool ready);
     // The server is not running: the sequence stops before the update.

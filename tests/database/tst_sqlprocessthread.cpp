@@ -96,9 +96,11 @@ public:
     {
         connect(worker, &SqlProcessThread::execTip, this, &Recorder::onTip);
         connect(worker, &SqlProcessThread::signalError, this, &Recorder::onError);
+        connect(worker, &SqlProcessThread::taskDone, this, [this](SqlProcessThread::Task task) { typed.append(task); });
     }
 
     QStringList reports;        // "tip 1/4" or "error: <text>"
+    QList<SqlProcessThread::Task> typed;   // what taskDone() said
     bool allOnGuiThread = true;
 
     bool waitFor(int count)
@@ -617,13 +619,20 @@ private slots:
 
         SqlProcessThread worker;
         Recorder rec(&worker);
-        // All four requested at once: each start() takes the task set at that moment.
+        // All four requested at once: each start() takes the task set at that
+        // moment, and the settings as they are then. Settings changed while
+        // the tasks wait (the operator edits, the GUI thread re-reads) are not
+        // read by the worker under way.
         for (int task = 0; task < 4; ++task) {
             worker.setTask(task);
             worker.start(QThread::InheritPriority);
         }
+        app.writeIni(fx.mysqlIni() + "Clean=gone.sql\nInit=gone.sql\nUpdate=gone.sql\n");
+        app.initialize();
         QVERIFY(rec.waitFor(4));
         QCOMPARE(rec.reports, QStringList({tip(1), tip(2), tip(3), tip(4)}));
+        QCOMPARE(rec.typed, QList<SqlProcessThread::Task>({SqlProcessThread::Task::Connect, SqlProcessThread::Task::Clean,
+                                                           SqlProcessThread::Task::Init, SqlProcessThread::Task::Update}));
         QVERIFY(rec.allOnGuiThread);
         QCOMPARE(fx.column(QStringLiteral("SELECT n FROM t ORDER BY id")), QStringList({"1", "2", "3"}));
         QCOMPARE(fx.column(QStringLiteral("SELECT COUNT(DISTINCT label) FROM t")), QStringList({"1"}));
