@@ -4,5 +4,5 @@
 // window, style sheet, event loop. Returns the process exit code.
 int runLauncher(int &argc, char **argv);
 
-// Registers the images compiled into the core library.
+// Registers the images compiled into the GUI library.
 void initLauncherResources();

@@ -27,7 +27,8 @@ namespace Platform {
 
 namespace {
 
-// The watchdog is forked before the first start of a server. It only reads
+// The watchdog is forked when the first process tree is made (the panels
+// make theirs when the window is built), before any server runs. It only reads
 // group ids from a socket (positive: register, negative: forget) and, when
 // the launcher's end closes (the launcher ended in any way), kills every
 // group still registered. Between fork and _exit it uses nothing but

@@ -5,8 +5,9 @@
 #include <QString>
 
 // The launcher's settings, held in memory and kept in config/SetupConfig.ini
-// beside the executable. Read once at start-up; written back only when a
-// server is started (its three path keys) and on quit (the font size).
+// beside the executable. Read once at start-up; written back only through the
+// save functions: a server's start (its three path keys), 自动重启 when
+// toggled, and the font size.
 class SetupConfig
 {
 public:
@@ -80,7 +81,7 @@ private:
     MysqlParam mysql;
     SetupMysqlParam mysqlSetup;
     SetupRedisParam redisSetup;
-    // Read when present, never completed: the file keeps its 25 keys.
+    // Read when present, never added by the completion pass.
     int m_stopGrace = 5;
     QString m_stopGraceIgnored;
     int m_dbTimeout = 300;
