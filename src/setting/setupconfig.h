@@ -7,7 +7,7 @@
 // The launcher's settings, held in memory and kept in config/SetupConfig.ini
 // beside the executable. Read once at start-up; written back only through the
 // save functions: a server's start (its three path keys), 自动重启 when
-// toggled, and the font size.
+// toggled, and the font size on quit.
 class SetupConfig
 {
 public:
