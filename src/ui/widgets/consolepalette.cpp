@@ -71,4 +71,17 @@ QColor ansi(int index)
     return legible(QColor(grey, grey, grey));
 }
 
+QColor of(const AnsiText::Colour &colour)
+{
+    switch (colour.kind) {
+    case AnsiText::Colour::Indexed:
+        return ansi(int(colour.value));
+    case AnsiText::Colour::Rgb:
+        return legible(QColor::fromRgb(QRgb(colour.value)));
+    case AnsiText::Colour::Default:
+        break;
+    }
+    return QColor();
+}
+
 } // namespace ConsolePalette

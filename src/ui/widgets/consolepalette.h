@@ -1,5 +1,7 @@
 #pragma once
 
+#include "supervision/ansitext.h"
+
 #include <QColor>
 
 // The console's colours, kept together so that every colour a server line
@@ -22,6 +24,8 @@ QColor ansi(int index);
 // Any colour a server asked for, lightened until it reads on the background
 // (contrast ratio at least 4.5:1).
 QColor legible(const QColor &wanted);
+// What a server's colour shows as: invalid for the default colour.
+QColor of(const AnsiText::Colour &colour);
 // WCAG contrast ratio of two colours, 1..21.
 double contrast(const QColor &a, const QColor &b);
 

@@ -1,8 +1,8 @@
 #include "ui/widgets/ctextbrowser.h"
 
-#include "ui/widgets/ansitext.h"
-#include "ui/widgets/consolepalette.h"
 #include "platform/platform.h"
+#include "supervision/ansitext.h"
+#include "ui/widgets/consolepalette.h"
 #include "ui/widgets/searchhighlight.h"
 #include "ui/widgets/wheelzoom.h"
 
@@ -175,8 +175,9 @@ void CTextBrowser::appendRunsParagraph(const QString &shown, const QVector<AnsiT
         if (length <= 0 && !first)
             continue;
         QTextCharFormat format = base;
-        if (run.color.isValid())
-            format.setForeground(run.color);
+        const QColor colour = ConsolePalette::of(run.color);
+        if (colour.isValid())
+            format.setForeground(colour);
         if (run.bold)
             format.setFontWeight(QFont::Bold);
         enqueue(shown.mid(run.start, qMax(0, length)), format, first);

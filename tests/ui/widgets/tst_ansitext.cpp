@@ -1,4 +1,4 @@
-#include "ui/widgets/ansitext.h"
+#include "supervision/ansitext.h"
 #include "ui/widgets/consolepalette.h"
 
 #include <QTest>
@@ -49,15 +49,16 @@ void tst_AnsiText::parse()
     QCOMPARE(AnsiText::parse(in, &found), text);
     Runs seen;
     for (const AnsiText::Run &r : found) {
+        const QColor shown = ConsolePalette::of(r.color);
         QString colour = QStringLiteral("-1");
-        for (int i = 0; i < 256 && r.color.isValid(); ++i) {
-            if (ConsolePalette::ansi(i) == r.color) {
+        for (int i = 0; i < 256 && shown.isValid(); ++i) {
+            if (ConsolePalette::ansi(i) == shown) {
                 colour = QString::number(i);
                 break;
             }
         }
-        if (r.color.isValid() && colour == QLatin1String("-1"))
-            colour = r.color == ConsolePalette::legible(QColor(1, 2, 3)) ? QStringLiteral("legible") : r.color.name();
+        if (shown.isValid() && colour == QLatin1String("-1"))
+            colour = shown == ConsolePalette::legible(QColor(1, 2, 3)) ? QStringLiteral("legible") : shown.name();
         seen << QStringLiteral("%1|%2|%3").arg(text.mid(r.start, r.length), colour).arg(r.bold ? 1 : 0);
     }
     QCOMPARE(seen, runs);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "setting/serverparam.h"
-#include "ui/widgets/ansitext.h"
+#include "supervision/ansitext.h"
 
 #include <QColor>
 #include <QDateTime>

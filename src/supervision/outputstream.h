@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/widgets/ansitext.h"
+#include "supervision/ansitext.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 #include <QVector>
 
@@ -10,11 +9,22 @@
 // colour or boldness.
 namespace AnsiText {
 
+// A colour as the server asked for it; the console chooses how it shows
+// (lightened to read on its ground).
+struct Colour
+{
+    enum Kind : quint8 { Default, Indexed, Rgb };
+    Kind kind = Default;    // Default: the caller's default colour
+    quint32 value = 0;      // palette index 0..255, or 0xRRGGBB
+    bool operator==(const Colour &o) const { return kind == o.kind && value == o.value; }
+    bool operator!=(const Colour &o) const { return !(*this == o); }
+};
+
 struct Run
 {
     int start = 0;
     int length = 0;
-    QColor color;       // invalid: the caller's default colour
+    Colour color;
     bool bold = false;
 };
 
@@ -42,7 +52,7 @@ public:
 
     struct Attributes
     {
-        QColor color;
+        Colour color;
         bool bold = false;
         bool operator==(const Attributes &o) const { return color == o.color && bold == o.bold; }
     };

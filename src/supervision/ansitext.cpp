@@ -1,6 +1,4 @@
-#include "ui/widgets/ansitext.h"
-
-#include "ui/widgets/consolepalette.h"
+#include "supervision/ansitext.h"
 
 #include <QStringList>
 
@@ -32,25 +30,24 @@ void applySgr(const QString &params, Attributes &a)
         } else if (code == 22) {
             a.bold = false;
         } else if (code >= 30 && code <= 37) {
-            a.color = ConsolePalette::ansi(code - 30);
+            a.color = {Colour::Indexed, quint32(code - 30)};
         } else if (code >= 90 && code <= 97) {
-            a.color = ConsolePalette::ansi(code - 90 + 8);
+            a.color = {Colour::Indexed, quint32(code - 90 + 8)};
         } else if (code == 39) {
-            a.color = QColor();
+            a.color = Colour();
         } else if (code == 38 || code == 48) {
-            QColor extended;
+            Colour extended;
+            const auto component = [&](int at) { return quint32(qBound(0, parts.at(at).toInt(), 255)); };
             if (i + 2 < parts.size() && parts.at(i + 1) == QLatin1String("5")) {
-                extended = ConsolePalette::ansi(parts.at(i + 2).toInt());
+                extended = {Colour::Indexed, component(i + 2)};
                 i += 2;
             } else if (i + 4 < parts.size() && parts.at(i + 1) == QLatin1String("2")) {
-                extended = ConsolePalette::legible(QColor(qBound(0, parts.at(i + 2).toInt(), 255),
-                                                          qBound(0, parts.at(i + 3).toInt(), 255),
-                                                          qBound(0, parts.at(i + 4).toInt(), 255)));
+                extended = {Colour::Rgb, component(i + 2) << 16 | component(i + 3) << 8 | component(i + 4)};
                 i += 4;
             } else {
                 i = parts.size();   // malformed: ignore the rest
             }
-            if (code == 38 && extended.isValid())
+            if (code == 38 && extended.kind != Colour::Default)
                 a.color = extended;
         }
     }

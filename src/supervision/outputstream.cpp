@@ -1,4 +1,4 @@
-#include "ui/setup/common/outputstream.h"
+#include "supervision/outputstream.h"
 
 namespace {
 
