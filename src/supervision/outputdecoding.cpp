@@ -66,4 +66,12 @@ QByteArray withoutZeroBytes(const QByteArray &bytes)
     return kept;
 }
 
+QString decode(const QByteArray &bytes, bool utf8, const char *sourcePath)
+{
+    // All four servers' output alike: a zero byte is dropped, never the
+    // text after it.
+    const QByteArray kept = withoutZeroBytes(bytes);
+    return visibleControls(utf8 ? QString::fromUtf8(kept) : fromSystemCodePage(kept, sourcePath));
+}
+
 } // namespace OutputDecoding

@@ -23,5 +23,9 @@ QString visibleControls(const QString &text);
 // The bytes without their zero bytes, which show nothing and once cut off
 // the rest of a read (no code page uses a zero byte inside a character).
 QByteArray withoutZeroBytes(const QByteArray &bytes);
+// A chunk of a server's output as the console shows it: zero bytes dropped,
+// decoded (UTF-8, or else the system code page), look-alike controls made
+// visible.
+QString decode(const QByteArray &bytes, bool utf8, const char *sourcePath);
 
 } // namespace OutputDecoding

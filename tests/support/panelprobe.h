@@ -40,10 +40,11 @@ struct PanelProbe
         }
         return nullptr;
     }
-    // What the console shows once queued output has had its frame.
+    // What the console shows once what the programs wrote so far has had
+    // its frame.
     QString text() const
     {
-        console->flush();
+        widget->showPendingOutput();
         return console->toPlainText();
     }
     void start() const { button(QStringLiteral("启动"))->click(); }

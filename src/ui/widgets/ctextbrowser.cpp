@@ -190,6 +190,13 @@ void CTextBrowser::beginRecord()
     recordPending = true;
 }
 
+void CTextBrowser::addSkipped(qint64 chars)
+{
+    skippedChars += chars;
+    if (!frameTimer.isActive())
+        frameTimer.start(FrameMs);
+}
+
 void CTextBrowser::setRecordLimit(int records)
 {
     maxRecords = qMax(1, records);

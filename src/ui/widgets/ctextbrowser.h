@@ -58,10 +58,14 @@ public:
     // Inserts everything queued now (searching must see all of it).
     void flush();
     bool hasQueued() const { return !queue.empty(); }
+    qint64 queuedCharacters() const { return queuedChars; }
 
     // The next paragraph begins a record: one read of a server's output.
     // Paragraphs between records (banners) belong to the record before them.
     void beginRecord();
+    // Output skipped before it reached the console (too much at once): the
+    // console says so where it would have been.
+    void addSkipped(qint64 chars);
     // At least 1; 0 or less keeps the newest record only.
     void setRecordLimit(int records);
     int recordLimit() const { return maxRecords; }

@@ -39,7 +39,7 @@ public:
     QString text()
     {
         flushOutput(nullptr);
-        view()->flush();
+        showPendingOutput();
         return view()->toPlainText();
     }
     int headers() { return text().count(QStringLiteral("(信息)")); }
@@ -104,9 +104,9 @@ void tst_ServerConsole::recordFormat()
     // that ends without a line end shows once output pauses.
     panel.appendOutputRecord("half a ", ConsoleProbe::Decoding::SystemCodec);
     panel.appendOutputRecord("line\nand a part", ConsoleProbe::Decoding::SystemCodec);
-    panel.view()->flush();
+    panel.showPendingOutput();
     QVERIFY(panel.view()->toPlainText().endsWith(QStringLiteral("half a line")));
-    QTRY_VERIFY((panel.view()->flush(), panel.view()->toPlainText().endsWith(QStringLiteral("(信息)\nand a part"))));
+    QTRY_VERIFY((panel.showPendingOutput(), panel.view()->toPlainText().endsWith(QStringLiteral("(信息)\nand a part"))));
     QCOMPARE(panel.headers(), 3);
 }
 
@@ -362,25 +362,29 @@ void tst_ServerConsole::searchMarksRecordsBeforeAndAfter()
     auto *search = panel.findChild<SearchPanel *>();
     QVERIFY(search);
     CTextBrowser *doc = panel.view();
+    const auto green = [&] {
+        panel.showPendingOutput();
+        return TestSupport::greenTexts(doc);
+    };
     panel.appendOutputRecord("an error before searching\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
+    QCOMPARE(green(), QStringList());
 
     emit search->all(QStringLiteral("error"), false);
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList{QStringLiteral("error")});
+    QCOMPARE(green(), QStringList{QStringLiteral("error")});
 
     panel.appendOutputRecord("another error\nand one more error\n", ConsoleProbe::Decoding::SystemCodec);
     panel.appendErrorOutput("error on stderr\n");
-    QCOMPARE(TestSupport::greenTexts(doc).size(), 4);
+    QCOMPARE(green().size(), 4);
 
     emit search->clear();
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
+    QCOMPARE(green(), QStringList());
     panel.appendOutputRecord("error after clearing\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(TestSupport::greenTexts(doc), QStringList());
+    QCOMPARE(green(), QStringList());
 
     emit search->all(QStringLiteral("error"), false);
-    QCOMPARE(TestSupport::greenTexts(doc).size(), 5);
+    QCOMPARE(green().size(), 5);
     panel.appendOutputRecord("last error\n", ConsoleProbe::Decoding::SystemCodec);
-    QCOMPARE(TestSupport::greenTexts(doc).size(), 6);
+    QCOMPARE(green().size(), 6);
 }
 
 // Every colour the console gives a line, and the text on a search mark,
@@ -399,6 +403,7 @@ void tst_ServerConsole::everyLineIsLegible()
     panel.appendStartFailure(QProcess::FailedToStart);
     panel.appendEndBanner(0, QProcess::CrashExit);
     panel.appendEndBanner(0, QProcess::NormalExit);
+    panel.showPendingOutput();
     emit panel.findChild<SearchPanel *>()->all(QStringLiteral("out"), false);
     QCOMPARE(TestSupport::greenTexts(panel.view()).size(), 1);
 
@@ -439,7 +444,7 @@ void tst_ServerConsole::searchBar()
     QVERIFY(QTest::qWaitForWindowActive(&panel));
     for (int i = 0; i < 300; ++i)
         panel.appendOutputRecord("line " + QByteArray::number(i) + (i % 50 == 0 ? " hit\n" : "\n"), ConsoleProbe::Decoding::SystemCodec);
-    panel.view()->flush();
+    panel.showPendingOutput();
     auto *search = panel.findChild<SearchPanel *>();
     auto *field = search->findChild<CLineEdit *>();
     QLabel *count = nullptr;

@@ -110,9 +110,8 @@ private:
     QString stepText() const { return panel->findChild<QLabel *>(QStringLiteral("UpdateStepLabel"))->text(); }
     QString consoleText() const
     {
-        auto *console = panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"));
-        console->flush();
-        return console->toPlainText();
+        panel->showPendingOutput();
+        return panel->findChild<CTextBrowser *>(QStringLiteral("ServerConsole"))->toPlainText();
     }
     void closeServer()
     {

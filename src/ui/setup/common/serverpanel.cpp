@@ -4,7 +4,7 @@
 #include "supervision/eventlog.h"
 #include "supervision/launchrules.h"
 #include "supervision/outputdecoding.h"
-#include "supervision/outputstream.h"
+#include "supervision/consolefeed.h"
 #include "supervision/serverlog.h"
 #include "supervision/serverprocess.h"
 #include "supervision/ansitext.h"
@@ -45,25 +45,9 @@
 
 namespace {
 
-// A banner's title and the run of hyphens every banner ends with.
 QString dashed(const QString &title)
 {
-    return title + QString(50, QLatin1Char('-'));
-}
-
-// Local time, "yyyy-MM-dd hh:mm:ss.zzz". A busy server writes thousands of
-// records a second, so the date and time are formatted once per second.
-QString timestamp()
-{
-    static qint64 cachedSecond = -1;
-    static QString cachedPrefix;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now / 1000;
-    if (second != cachedSecond) {
-        cachedSecond = second;
-        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
-    }
-    return cachedPrefix + QStringLiteral("%1").arg(now % 1000, 3, 10, QLatin1Char('0'));
+    return ConsoleFeed::dashed(title);
 }
 
 QTextCharFormat coloured(const QColor &color)
@@ -71,6 +55,17 @@ QTextCharFormat coloured(const QColor &color)
     QTextCharFormat format;
     format.setForeground(color);
     return format;
+}
+
+QTextCharFormat formatOf(ConsoleFeed::Kind kind)
+{
+    using Kind = ConsoleFeed::Kind;
+    static const QTextCharFormat formats[] = {
+        coloured(ConsolePalette::header()), coloured(ConsolePalette::text()),    coloured(ConsolePalette::errorText()),
+        coloured(ConsolePalette::started()), coloured(ConsolePalette::failed()), coloured(ConsolePalette::note()),
+        QTextCharFormat()};
+    static_assert(int(Kind::Plain) == 6, "one format per kind, in order");
+    return formats[int(kind)];
 }
 
 // The area above the console, holding the lamp. It paints every pixel of
@@ -219,8 +214,19 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     setServerStatus(0);
 
     const QString config = SetupConfig::instance()->configDir();
-    log = new ServerLog(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
-                        ServerLog::kMaxBytes, ServerLog::kKeep, this);
+    feed = std::make_unique<ConsoleFeed>(
+        ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
+        texts.sourcePath);
+    ServerLog *log = feed->log();
+    // What the feed made is shown once a frame at most.
+    takeTimer = new QTimer(this);
+    takeTimer->setSingleShot(true);
+    connect(takeTimer, &QTimer::timeout, this, &ServerPanel::showFed);
+    connect(feed.get(), &ConsoleFeed::ready, this, [this] {
+        if (!takeTimer->isActive())
+            takeTimer->start(int(qMax<qint64>(0, kFrameMs - sinceTake.elapsed())));
+    });
+    sinceTake.start();
     connect(log, &ServerLog::failed, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
         setStatusNote(QStringLiteral("log"), QStringLiteral("日志写入失败，每 10 秒重试"), message);
@@ -276,85 +282,73 @@ void ServerPanel::setServerParam(const ServerParam &p)
 
 QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
 {
-    // All four servers' output alike: a zero byte is dropped, never the
-    // text after it.
-    const QByteArray kept = OutputDecoding::withoutZeroBytes(bytes);
-    return OutputDecoding::visibleControls(decoding == Decoding::Utf8
-                                               ? QString::fromUtf8(kept)
-                                               : OutputDecoding::fromSystemCodePage(kept, texts.sourcePath));
+    return OutputDecoding::decode(bytes, decoding == Decoding::Utf8, texts.sourcePath);
 }
 
-void ServerPanel::countRecord()
+void ServerPanel::showFed()
 {
-    // Past the limit the oldest records go, not the whole console: an
-    // incident must not blank it.
-    ++recordCounter;
-    console->beginRecord();
-}
-
-OutputStream *ServerPanel::outputStream(const ServerProcess *source, QProcess::ProcessChannel channel,
-                                        Decoding decoding)
-{
-    std::unique_ptr<OutputStream> &stream = streams[{source, channel}];
-    if (!stream) {
-        stream = std::make_unique<OutputStream>([this, decoding](const QByteArray &bytes) { return decode(bytes, decoding); });
-        connect(stream.get(), &OutputStream::record, this,
-                [this, source, channel](const QString &text, const QVector<AnsiText::Run> &runs) {
-                    showRecord(text, runs, channel, source);
-                });
+    // A console still busy with what it has takes nothing more this frame:
+    // what waits is cheaper to skip in the feed than in the console.
+    if (console->queuedCharacters() > kFrameChars) {
+        takeTimer->start(kFrameMs);
+        return;
     }
-    return stream.get();
+    sinceTake.restart();
+    qint64 skipped = 0;
+    const QVector<ConsoleFeed::Item> items = feed->take(kFrameChars, &skipped);
+    if (skipped > 0)
+        console->addSkipped(skipped);
+    for (const ConsoleFeed::Item &item : items) {
+        if (item.recordStart) {
+            // Past the limit the oldest records go, not the whole console: an
+            // incident must not blank it.
+            ++recordCounter;
+            console->beginRecord();
+        }
+        if (item.kind == ConsoleFeed::Kind::Output || (item.kind == ConsoleFeed::Kind::Error && !item.runs.isEmpty()))
+            console->appendRunsParagraph(item.text, item.runs, formatOf(item.kind));
+        else
+            console->appendParagraph(item.text, formatOf(item.kind));
+    }
+    if (feed->hasPending() && !takeTimer->isActive())
+        takeTimer->start(kFrameMs);
+}
+
+void ServerPanel::showPendingOutput()
+{
+    feed->sync();
+    do {
+        console->flush();
+        showFed();
+    } while (feed->hasPending());
+    console->flush();
+}
+
+quintptr ServerPanel::sourceId(const ServerProcess *source)
+{
+    return reinterpret_cast<quintptr>(source);
 }
 
 void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding, const ServerProcess *source)
 {
-    outputStream(source, QProcess::StandardOutput, decoding)->append(bytes);
+    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Output,
+                 decoding == Decoding::Utf8 ? ConsoleFeed::Decoding::Utf8 : ConsoleFeed::Decoding::SystemCodec, bytes);
 }
 
 void ServerPanel::appendErrorOutput(const QByteArray &bytes, const ServerProcess *source)
 {
-    outputStream(source, QProcess::StandardError, Decoding::SystemCodec)->append(bytes);
+    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Error, ConsoleFeed::Decoding::SystemCodec,
+                 bytes);
 }
 
 void ServerPanel::flushOutput(const ServerProcess *source)
 {
-    for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        const auto it = streams.find({source, channel});
-        if (it != streams.end())
-            it->second->flush();
-    }
+    feed->flush(sourceId(source));
 }
 
-void ServerPanel::showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel,
-                             const ServerProcess *source)
+void ServerPanel::appendBanner(const QString &text, ConsoleFeed::Kind kind)
 {
-    countRecord();
-    static const QTextCharFormat header = coloured(ConsolePalette::header());
-    static const QTextCharFormat body = coloured(ConsolePalette::text());
-    static const QTextCharFormat error = coloured(ConsolePalette::errorText());
-    // In a console shared by several processes every record says whose it is.
-    const QString name = nameOf(source);
-    if (channel == QProcess::StandardOutput)
-        emitLine(timestamp() + QStringLiteral("(信息)") + name, header);
-    else if (!name.isEmpty())
-        emitLine(timestamp() + QStringLiteral("(错误)") + name, error);
-    console->appendRunsParagraph(text, runs, channel == QProcess::StandardOutput ? body : error);
-    // Without the line end that closes the record, as the console shows it.
-    int end = text.size();
-    if (text.endsWith(QLatin1Char('\n')))
-        end -= text.endsWith(QLatin1String("\r\n")) ? 2 : 1;
-    log->append(text.left(end));
-}
-
-void ServerPanel::emitLine(const QString &text, const QTextCharFormat &format)
-{
-    console->appendParagraph(text, format);
-    log->append(text);
-}
-
-void ServerPanel::appendBanner(const QString &text, const QColor &color)
-{
-    emitLine(timestamp() + text, coloured(color));
+    feed->line(text, kind);
     QString event = text;
     while (event.endsWith(QLatin1Char('-')))
         event.chop(1);
@@ -363,12 +357,12 @@ void ServerPanel::appendBanner(const QString &text, const QColor &color)
 
 void ServerPanel::appendSeparator()
 {
-    emitLine(QStringLiteral("\n\n"), QTextCharFormat());
+    feed->line(QStringLiteral("\n\n"), ConsoleFeed::Kind::Plain, false);
 }
 
 void ServerPanel::appendStartBanner(const ServerProcess *process)
 {
-    appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动"))), ConsolePalette::started());
+    appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动"))), ConsoleFeed::Kind::Started);
 }
 
 QString ServerPanel::nameOf(const ServerProcess *process) const
@@ -403,11 +397,11 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const ServerP
 {
     flushOutput(process);
     if (error == QProcess::FailedToStart) {
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动失败"))), ConsolePalette::failed());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动失败"))), ConsoleFeed::Kind::Failed);
         // The console shows text literally, so neither part can turn into markup.
         if (process)
-            emitLine(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
-                                     coloured(ConsolePalette::failed()));
+            feed->line(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
+                       ConsoleFeed::Kind::Failed, false);
     }
     appendSeparator();
 }
@@ -416,15 +410,15 @@ void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, con
 {
     flushOutput(process);
     if (status == QProcess::CrashExit)
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序异常终止"))), ConsolePalette::failed());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序异常终止"))), ConsoleFeed::Kind::Failed);
     else if (exitCode == 0 || (process && process->stopRequested()))
         // A program asked to stop may answer with any code (Java: 143, or
         // 130 after Ctrl+C): it did what it was asked.
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束"))), ConsolePalette::started());
+        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束"))), ConsoleFeed::Kind::Started);
     else
         // A crash loop must not look like clean exits.
         appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束(退出码 %1)").arg(exitCode))),
-                     ConsolePalette::failed());
+                     ConsoleFeed::Kind::Failed);
     appendSeparator();
 }
 
@@ -495,7 +489,7 @@ void ServerPanel::followServerStatus(ServerProcess *process)
 
     process->setFollowGroup(true);
     connect(process, &ServerProcess::detached, this, [this] {
-        appendBanner(QStringLiteral("  程序已转入后台运行，继续监视其进程组"), ConsolePalette::note());
+        appendBanner(QStringLiteral("  程序已转入后台运行，继续监视其进程组"), ConsoleFeed::Kind::Note);
     });
     process->setAutoRestart(autoRestartBox->isChecked());
     connect(autoRestartBox, &QCheckBox::toggled, this, [this, process](bool on) {
@@ -505,7 +499,7 @@ void ServerPanel::followServerStatus(ServerProcess *process)
     connect(process, &ServerProcess::restarting, this, [this, process](int attempt) {
         ++restarts;
         appendBanner(dashed(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt))),
-                     ConsolePalette::failed());
+                     ConsoleFeed::Kind::Failed);
     });
 }
 
@@ -638,7 +632,7 @@ QStringList ServerPanel::runningServers() const
 
 void ServerPanel::appendNote(const QString &text, bool failure)
 {
-    emitLine(timestamp() + QStringLiteral("  ") + text, coloured(failure ? ConsolePalette::failed() : ConsolePalette::note()));
+    feed->line(QStringLiteral("  ") + text, failure ? ConsoleFeed::Kind::Failed : ConsoleFeed::Kind::Note);
     EventLog::note(QLatin1String(texts.group), text);
 }
 
@@ -647,9 +641,9 @@ void ServerPanel::stopServer(ServerProcess *process)
     const QString ignored = SetupConfig::instance()->stopGraceIgnored();
     if (!ignored.isNull() && process->isActive() && !graceNoteShown) {
         graceNoteShown = true;
-        emitLine(QStringLiteral("设置 /Time/StopGrace=%1 无效(应为 0 到 600 秒)，使用 %2 秒")
+        feed->line(QStringLiteral("设置 /Time/StopGrace=%1 无效(应为 0 到 600 秒)，使用 %2 秒")
                      .arg(ignored).arg(SetupConfig::instance()->stopGrace()),
-                 coloured(ConsolePalette::note()));
+                 ConsoleFeed::Kind::Note, false);
     }
     if (process->isActive())
         EventLog::note(QLatin1String(texts.group), QStringLiteral("关闭 ") + plainName(process));
@@ -682,9 +676,9 @@ void ServerPanel::startServer(ServerProcess *process)
     if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
         saveFailureShown = true;
         EventLog::note(QLatin1String(texts.group), QStringLiteral("设置未能保存：") + SetupConfig::instance()->configFilePath());
-        emitLine(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
+        feed->line(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
                                      .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
-                                 coloured(ConsolePalette::note()));
+                                 ConsoleFeed::Kind::Note, false);
     }
 
     // The status turns to started when the process has started (see
@@ -780,6 +774,7 @@ void ServerPanel::dropEvent(QDropEvent *event)
 
 void ServerPanel::slotClearRecord()
 {
+    feed->discardPending();
     console->clear();
 }
 
@@ -803,6 +798,7 @@ void ServerPanel::slotClearAll()
     pathField->clear();
     paramField->clear();
     workDirField->clear();
+    feed->discardPending();
     console->clear();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "setting/serverparam.h"
-#include "supervision/ansitext.h"
+#include "supervision/consolefeed.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -19,7 +19,6 @@
 class CLineEdit;
 class CTextBrowser;
 class LightPoint;
-class OutputStream;
 class QCheckBox;
 class QGridLayout;
 class QHBoxLayout;
@@ -29,7 +28,6 @@ class QPushButton;
 class QVBoxLayout;
 class SearchHighLight;
 class SearchPanel;
-class ServerLog;
 class ServerProcess;
 class QTextCharFormat;
 
@@ -63,6 +61,9 @@ public:
     QStringList runningServers() const;
     // "媒体服务器：运行中" and the like, one per process.
     QStringList serverStates() const;
+    // Shows now what the programs wrote so far (made on the feed's thread,
+    // shown once a frame otherwise).
+    void showPendingOutput();
 
 signals:
     // A process the operator did not stop ended, or did not start: how says
@@ -184,17 +185,17 @@ protected:
     QString decode(const QByteArray &bytes, Decoding decoding) const;
 
 private:
-    OutputStream *outputStream(const ServerProcess *source, QProcess::ProcessChannel channel, Decoding decoding);
-    void showRecord(const QString &text, const QVector<AnsiText::Run> &runs, QProcess::ProcessChannel channel,
-                    const ServerProcess *source);
+    static constexpr int kFrameMs = 16;
+    static constexpr qint64 kFrameChars = 256 * 1024;
+    static quintptr sourceId(const ServerProcess *source);
+    // What the feed made, into the console.
+    void showFed();
     // "[Redis]" and the like, in a panel with several processes; else empty.
     QString nameOf(const ServerProcess *process) const;
     QString bannerTitle(const ServerProcess *process, const QString &title) const;
     QString plainName(const ServerProcess *process) const;
-    void countRecord();
-    // Into the console and, without colours, into the panel's log file.
-    void emitLine(const QString &text, const QTextCharFormat &format);
-    void appendBanner(const QString &text, const QColor &color);
+    // Into the console and the log, and noted in the event log.
+    void appendBanner(const QString &text, ConsoleFeed::Kind kind);
     void appendSeparator();
     void openFolderOf(const QString &path);
 
@@ -216,6 +217,7 @@ private:
     QDateTime restartAt;
     QElapsedTimer cpuClock;
     QVector<QPair<qint64, qint64>> cpuSamples;  // (ms on cpuClock, CPU ms of the tree)
-    ServerLog *log = nullptr;
-    std::map<std::pair<const ServerProcess *, QProcess::ProcessChannel>, std::unique_ptr<OutputStream>> streams;
+    std::unique_ptr<ConsoleFeed> feed;
+    QTimer *takeTimer = nullptr;
+    QElapsedTimer sinceTake;
 };

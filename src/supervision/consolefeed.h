@@ -1,0 +1,106 @@
+#pragma once
+
+#include "supervision/ansitext.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QVector>
+
+#include <memory>
+
+class ServerLog;
+
+// A panel's console as text: its programs' output cut into records with
+// their timestamps and headers, the banners and notes between them, all
+// written to the panel's log file and handed to the console ready to show.
+//
+// A server may write hundreds of MB a second. Everything here but the
+// hand-over runs on a thread of the feed's own, so the GUI thread only
+// passes on what it read and shows what it is given: it neither slows the
+// server down nor stalls on a flood. What waits to be shown is bounded
+// (kMaxPendingChars); past that the oldest waiting text is skipped and
+// counted, but the log file still gets every line.
+//
+// Calls come from one thread (the owner's) and are carried out in the
+// order they were made.
+class ConsoleFeed : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ConsoleFeed)
+
+public:
+    // How a piece of text shows; the console picks the colours.
+    enum class Kind : quint8 {
+        Header,     // "(信息)" before a record of standard output
+        Output,     // standard output
+        Error,      // standard error, and its "(错误)" header
+        Started,    // start and normal-end banners
+        Failed,     // failure banners and their details
+        Note,       // the launcher's own remarks
+        Plain       // the empty lines after a banner
+    };
+    enum class Decoding { SystemCodec, Utf8 };
+    enum class Channel { Output, Error };
+
+    struct Item
+    {
+        QString text;
+        QVector<AnsiText::Run> runs;    // Output and Error only; empty: one run
+        Kind kind = Kind::Plain;
+        bool recordStart = false;       // the first item of a record
+    };
+
+    // About what a console keeps: older waiting text would only be dropped
+    // by the console as soon as it was shown.
+    static constexpr qint64 kMaxPendingChars = 3584 * 1024;
+
+    // sourcePath: named should the system's code page have no codec.
+    ConsoleFeed(const QString &logPath, const char *sourcePath, QObject *parent = nullptr);
+    // Carries out what was asked, writes the log and ends the thread.
+    ~ConsoleFeed() override;
+
+    ServerLog *log() const { return logFile.get(); }
+
+    // A read of a program's output; source tells the programs apart, name
+    // ("[Redis]", or empty) goes into the headers of its records.
+    void output(quintptr source, const QString &name, Channel channel, Decoding decoding, const QByteArray &bytes);
+    // What the source's streams hold shows now: before its end banner.
+    void flush(quintptr source);
+    // A line of the launcher's own; stamped: with the time in front.
+    void line(const QString &text, Kind kind, bool stamped = true);
+    // The records and lines given so far are made (not yet shown).
+    void sync();
+
+    // The oldest of what waits to be shown, about maxChars of it (at least
+    // one item), and how many characters were skipped before it.
+    QVector<Item> take(qint64 maxChars, qint64 *skipped);
+    bool hasPending();
+    // "清除": what waits is not shown.
+    void discardPending();
+
+    // "yyyy-MM-dd hh:mm:ss.zzz", local time.
+    static QString timestamp();
+    // A banner's title and the run of hyphens every banner ends with.
+    static QString dashed(const QString &title);
+
+signals:
+    // Something waits to be shown; not repeated until take().
+    void ready();
+
+private:
+    class Worker;
+    void deliver(QVector<Item> &items);
+
+    std::unique_ptr<ServerLog> logFile;
+    QThread thread;
+    Worker *worker = nullptr;
+
+    QMutex mutex;               // guards the members below
+    QVector<Item> pending;
+    qint64 pendingChars = 0;
+    qint64 skippedChars = 0;
+    bool signalled = false;
+};
