@@ -19,6 +19,8 @@
 // Each mode runs in its own child process so that its RSS is its own.
 #include "benchoptions.h"
 #include "setting/setupconfig.h"
+#include "supervision/consolefeed.h"
+#include "supervision/serverlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/ctextbrowser.h"
 #include "ui/widgets/searchpanel.h"
@@ -274,15 +276,43 @@ Figures endless(qint64 bytes)
     Figures f;
     auto run = std::make_unique<ConsoleRun>(QStringLiteral("flood %1 out FLOOD-END\\n forever").arg(bytes));
     QElapsedTimer clock;
+    StallMeter meter;
     clock.start();
     run->start();
     run->waitFor(QStringLiteral("FLOOD-END"));
     f[QStringLiteral("seconds")] = clock.nsecsElapsed() / 1e9;
+    f[QStringLiteral("stall")] = meter.worst;
     f[QStringLiteral("peak")] = peakRssMb();
+    // Every byte of the flood reached the log file (which rotates: its
+    // count, not its files).
+    ServerLog *log = run->panel->findChild<ConsoleFeed *>()->log();
+    log->flush();
+    f[QStringLiteral("log_mb")] = log->bytesWritten() / 1048576.0;
+    f[QStringLiteral("log_lost")] = log->linesLost();
     clock.restart();
     run.reset();   // what quitting does: the panel goes, its server is killed
     QApplication::processEvents();
     f[QStringLiteral("quit")] = clock.nsecsElapsed() / 1e6;
+    return f;
+}
+
+// The baseline of reading: a process whose output is only drained, in a
+// bare event loop.
+Figures drain(qint64 bytes)
+{
+    Figures f;
+    QProcess process;
+    QEventLoop loop;
+    qint64 received = 0;
+    QObject::connect(&process, &QProcess::readyReadStandardOutput, &loop,
+                     [&] { received += process.readAllStandardOutput().size(); });
+    QObject::connect(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    process.start(QStringLiteral(TESSARIN_TESTHELPER), {QStringLiteral("flood"), QString::number(bytes)});
+    loop.exec();
+    f[QStringLiteral("seconds")] = clock.nsecsElapsed() / 1e9;
+    f[QStringLiteral("received")] = received;
     return f;
 }
 
@@ -333,6 +363,8 @@ int main(int argc, char **argv)
             f = logger(variant, rate, seconds);
         else if (mode == QLatin1String("full"))
             f = full(variant, options.value(QStringLiteral("--chars"), QStringLiteral("0")).toLongLong());
+        else if (mode == QLatin1String("drain"))
+            f = drain(qint64(endlessMb * 1048576));
         else
             f = endless(qint64(endlessMb * 1048576));
         for (auto it = f.cbegin(); it != f.cend(); ++it)
@@ -387,6 +419,17 @@ int main(int argc, char **argv)
     std::printf("  peak RSS %.0f MB, RSS at the bound %.0f MB, difference %.0f MB (goal < 64: %s)\n", end["peak"],
                 fullConsole["rss"], end["peak"] - fullConsole["rss"], verdict(end["peak"] - fullConsole["rss"] < 64));
     std::printf("  quit %.1f ms (goal < 1000: %s)\n", end["quit"], verdict(end["quit"] < 1000));
+    const Figures drained = child(QStringLiteral("drain"), QStringLiteral("none"),
+                                  sizes + QStringList{QStringLiteral("--endless-mb"), QString::number(endlessMb)});
+    const double readRate = endlessMb / end["seconds"];
+    const double drainRate = endlessMb / drained["seconds"];
+    std::printf("Reading a flood: console %.0f MB/s, a reader that only drains the pipe %.0f MB/s, ratio %.2f "
+                "(goal >= 100 MB/s: %s)\n",
+                readRate, drainRate, readRate / drainRate, verdict(readRate >= 100));
+    std::printf("  log file got %.0f MB of the %.0f MB, %.0f lines lost (goal: all, none: %s); "
+                "worst GUI stall %.1f ms (goal <= 16: %s)\n",
+                end["log_mb"], endlessMb, end["log_lost"], verdict(end["log_mb"] >= endlessMb && end["log_lost"] == 0),
+                end["stall"], verdict(end["stall"] <= 16));
     std::printf("repeat: %s --mb %g --rate %d --seconds %d --endless-mb %g\n", qPrintable(self), mb, rate, seconds, endlessMb);
     return 0;
 }

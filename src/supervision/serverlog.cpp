@@ -116,6 +116,7 @@ void ServerLog::run()
         lock.unlock();
         if (broken && now < retryAt) {
             missedLines += data.count('\n') + dropped;
+            lost += data.count('\n') + dropped;
         } else {
             const QString nativePath = QDir::toNativeSeparators(filePath);
             // A disk so slow that lines had to be dropped counts as failing.
@@ -127,6 +128,7 @@ void ServerLog::run()
             }
             out += data;
             if (!tooSlow && write(out)) {
+                written += data.size();
                 if (broken) {
                     broken = false;
                     missedLines = 0;
@@ -134,6 +136,7 @@ void ServerLog::run()
                 }
             } else {
                 missedLines += data.count('\n') + dropped;
+                lost += data.count('\n') + dropped;
                 retryAt = now + kRetryMs;
                 if (!broken) {
                     broken = true;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -45,6 +46,10 @@ public:
     // Waits until everything queued so far is written (or dropped).
     void flush();
     void setClock(Clock clock);
+    // Since the log was made: bytes of lines written to its files, and
+    // lines that never got there (dropped or missed while it failed).
+    qint64 bytesWritten() const { return written; }
+    qint64 linesLost() const { return lost; }
 
 signals:
     void failed(const QString &message);
@@ -73,5 +78,7 @@ private:
     qint64 retryAt = 0;
     qint64 missedLines = 0;
     QString brokenSince;
+    std::atomic<qint64> written{0};
+    std::atomic<qint64> lost{0};
     std::thread worker;
 };

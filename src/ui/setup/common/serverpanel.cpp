@@ -214,15 +214,17 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     setServerStatus(0);
 
     const QString config = SetupConfig::instance()->configDir();
-    feed = std::make_unique<ConsoleFeed>(
-        ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group) + QStringLiteral(".log"),
-        texts.sourcePath);
+    // A child: it goes after the panels' processes, so their last words are
+    // logged.
+    feed = new ConsoleFeed(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group)
+                               + QStringLiteral(".log"),
+                           texts.sourcePath, this);
     ServerLog *log = feed->log();
     // What the feed made is shown once a frame at most.
     takeTimer = new QTimer(this);
     takeTimer->setSingleShot(true);
     connect(takeTimer, &QTimer::timeout, this, &ServerPanel::showFed);
-    connect(feed.get(), &ConsoleFeed::ready, this, [this] {
+    connect(feed, &ConsoleFeed::ready, this, [this] {
         if (!takeTimer->isActive())
             takeTimer->start(int(qMax<qint64>(0, kFrameMs - sinceTake.elapsed())));
     });

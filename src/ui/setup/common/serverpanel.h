@@ -217,7 +217,7 @@ private:
     QDateTime restartAt;
     QElapsedTimer cpuClock;
     QVector<QPair<qint64, qint64>> cpuSamples;  // (ms on cpuClock, CPU ms of the tree)
-    std::unique_ptr<ConsoleFeed> feed;
+    ConsoleFeed *feed = nullptr;
     QTimer *takeTimer = nullptr;
     QElapsedTimer sinceTake;
 };
