@@ -1,11 +1,14 @@
-// The core of supervision without a panel: restart back-off and log rotation.
+// The core of supervision without a panel: restart back-off, log rotation,
+// and the console feed that makes records off the GUI thread.
 #include "coresupport.h"
 #include "platform/platform.h"
+#include "supervision/consolefeed.h"
 #include "supervision/serverlog.h"
 #include "supervision/serverprocess.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,8 @@ private slots:
     void restartBacksOffAndStopCancels();
     void logRotatesAtTheSizeLimit();
     void logRetriesAfterAFailure();
+    void feedMakesRecordsAndLogsThem();
+    void feedSkipsWhatWaitsTooLongButLogsIt();
 };
 
 void tst_Supervision::restartBacksOffAndStopCancels()
@@ -113,6 +118,90 @@ void tst_Supervision::logRetriesAfterAFailure()
     QCOMPARE(lines.size(), 3);
     QVERIFY2(lines.at(0).endsWith(QStringLiteral("有 4 行未能写入本文件")), qPrintable(lines.at(0)));
     QCOMPARE(lines.at(1), QStringLiteral("e"));
+}
+
+namespace {
+
+QString joined(const QVector<ConsoleFeed::Item> &items)
+{
+    QStringList parts;
+    for (const ConsoleFeed::Item &item : items)
+        parts.append(QStringLiteral("%1%2:%3").arg(item.recordStart ? QStringLiteral("*") : QString()).arg(int(item.kind)).arg(item.text));
+    return parts.join(QLatin1Char('|'));
+}
+
+QString withoutTimes(QString text)
+{
+    return text.replace(QRegularExpression(QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}")), QStringLiteral("T"));
+}
+
+} // namespace
+
+// Records of two programs in one console, named, in the order given, with
+// the lines between them; the log holds the same lines.
+void tst_Supervision::feedMakesRecordsAndLogsThem()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/Sip.log");
+    {
+        ConsoleFeed feed(path, __FILE__);
+        QSignalSpy ready(&feed, &ConsoleFeed::ready);
+        using C = ConsoleFeed::Channel;
+        using D = ConsoleFeed::Decoding;
+        feed.line(QStringLiteral("  [Redis] 程序启动--"), ConsoleFeed::Kind::Started);
+        feed.output(1, QStringLiteral("[Redis]"), C::Output, D::Utf8, "ready \x1b[32mok\x1b[0m\nhalf ");
+        feed.output(2, QString(), C::Error, D::Utf8, "oops\n");
+        feed.output(1, QStringLiteral("[Redis]"), C::Output, D::Utf8, "a line\n");
+        feed.flush(1);
+        feed.line(QStringLiteral("\n\n"), ConsoleFeed::Kind::Plain, false);
+        feed.sync();
+        QCOMPARE(ready.count(), 1);
+        qint64 skipped = -1;
+        const QVector<ConsoleFeed::Item> items = feed.take(1 << 20, &skipped);
+        QCOMPARE(skipped, 0);
+        QCOMPARE(withoutTimes(joined(items)),
+                 QStringLiteral("3:T  [Redis] 程序启动--|*0:T(信息)[Redis]|1:ready ok\n|*2:oops\n|*0:T(信息)[Redis]|1:half a line\n|6:\n\n"));
+        // The colour the server asked for, on the word it coloured.
+        QCOMPARE(items.at(2).runs.size(), 3);
+        QCOMPARE(items.at(2).runs.at(1).color, (AnsiText::Colour{AnsiText::Colour::Indexed, 2}));
+        QVERIFY(!feed.hasPending());
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(withoutTimes(QString::fromUtf8(file.readAll())).split(QLatin1Char('\n')),
+             QStringList({"T  [Redis] 程序启动--", "T(信息)[Redis]", "ready ok", "oops", "T(信息)[Redis]", "half a line",
+                          "", "", "", ""}));
+}
+
+// A console that does not take what waits (busy with a flood) gets the
+// newest part and how much was skipped; the log gets every line.
+void tst_Supervision::feedSkipsWhatWaitsTooLongButLogsIt()
+{
+    QTemporaryDir dir;
+    ConsoleFeed feed(dir.path() + QStringLiteral("/Media.log"), __FILE__);
+    const QByteArray line = QByteArray(99, 'x') + '\n';
+    const int lines = int(2 * ConsoleFeed::kMaxPendingChars / line.size());
+    for (int i = 0; i < lines; i += 100)
+        feed.output(1, QString(), ConsoleFeed::Channel::Output, ConsoleFeed::Decoding::Utf8, line.repeated(100));
+    feed.output(1, QString(), ConsoleFeed::Channel::Output, ConsoleFeed::Decoding::Utf8, "LAST\n");
+    feed.sync();
+    qint64 skipped = 0;
+    qint64 shown = 0;
+    QVector<ConsoleFeed::Item> items;
+    while (feed.hasPending()) {
+        qint64 s = 0;
+        items += feed.take(256 * 1024, &s);
+        skipped += s;
+    }
+    for (const ConsoleFeed::Item &item : items)
+        shown += item.text.size();
+    QVERIFY2(skipped > ConsoleFeed::kMaxPendingChars / 2, qPrintable(QString::number(skipped)));
+    QVERIFY(shown <= ConsoleFeed::kMaxPendingChars);
+    QVERIFY(items.first().recordStart);
+    QCOMPARE(items.last().text, QStringLiteral("LAST\n"));
+    feed.log()->flush();
+    QCOMPARE(feed.log()->linesLost(), 0);
+    QVERIFY(feed.log()->bytesWritten() >= qint64(lines) * line.size());
 }
 
 QTEST_GUILESS_MAIN(tst_Supervision)
