@@ -103,6 +103,10 @@ void restrictLibrarySearch();
 // output pauses after the console dropped text or showed a burst, so that
 // the launcher's size at rest is that of what it still shows.
 void releaseFreedMemory();
+// Threads allocate from the process's one heap instead of heaps of their own
+// (glibc gives each thread one): what the output threads free is then handed
+// back by releaseFreedMemory() like the rest. Nothing to do elsewhere.
+void shareOneHeap();
 
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 // The codec of the system's 8-bit code page (Qt 5): the ANSI code page on

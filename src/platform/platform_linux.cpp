@@ -93,4 +93,11 @@ void releaseFreedMemory()
 #endif
 }
 
+void shareOneHeap()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 } // namespace Platform

@@ -27,4 +27,8 @@ void releaseFreedMemory()
 {
 }
 
+void shareOneHeap()
+{
+}
+
 } // namespace Platform

@@ -331,6 +331,10 @@ void releaseFreedMemory()
 {
 }
 
+void shareOneHeap()
+{
+}
+
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 QTextCodec *systemCodec()
 {

@@ -1,5 +1,6 @@
 #include "supervision/consolefeed.h"
 
+#include "platform/platform.h"
 #include "supervision/outputdecoding.h"
 #include "supervision/outputstream.h"
 #include "supervision/serverlog.h"
@@ -119,7 +120,8 @@ private:
 
 ConsoleFeed::ConsoleFeed(const QString &logPath, const char *sourcePath, QObject *parent)
     : QObject(parent)
-    , logFile(new ServerLog(logPath))
+    // Before the log's and the feed's threads allocate anything.
+    , logFile((Platform::shareOneHeap(), new ServerLog(logPath)))
     , worker(new Worker(this, sourcePath))
 {
     worker->moveToThread(&thread);
