@@ -85,10 +85,10 @@ private:
         const QString &name = names[source];
         bool start = true;
         if (channel == Channel::Output) {
-            append(timestamp() + QStringLiteral("(信息)") + name, Kind::Header, start);
+            append(clock.now() + QStringLiteral("(信息)") + name, Kind::Header, start);
             start = false;
         } else if (!name.isEmpty()) {
-            append(timestamp() + QStringLiteral("(错误)") + name, Kind::Error, start);
+            append(clock.now() + QStringLiteral("(错误)") + name, Kind::Error, start);
             start = false;
         }
         batch.append(Item{text, runs, channel == Channel::Output ? Kind::Output : Kind::Error, start});
@@ -116,6 +116,7 @@ private:
     std::map<std::pair<quintptr, Channel>, std::unique_ptr<OutputStream>> streams;
     std::map<quintptr, QString> names;
     QVector<Item> batch;
+    Clock clock;
 };
 
 ConsoleFeed::ConsoleFeed(const QString &logPath, const char *sourcePath, QObject *parent)
@@ -154,7 +155,7 @@ void ConsoleFeed::flush(quintptr source)
 void ConsoleFeed::line(const QString &text, Kind kind, bool stamped)
 {
     // Stamped now, when it happened, not when the thread gets to it.
-    const QString shown = stamped ? timestamp() + text : text;
+    const QString shown = stamped ? clock.now() + text : text;
     QMetaObject::invokeMethod(worker, [this, shown, kind] { worker->line(shown, kind); }, Qt::QueuedConnection);
 }
 
@@ -230,19 +231,14 @@ void ConsoleFeed::discardPending()
     signalled = false;
 }
 
-QString ConsoleFeed::timestamp()
+QString ConsoleFeed::Clock::now()
 {
-    // A busy server writes thousands of records a second, so the date and
-    // time are formatted once per second (per thread: each feed has one).
-    thread_local qint64 cachedSecond = -1;
-    thread_local QString cachedPrefix;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 second = now / 1000;
-    if (second != cachedSecond) {
-        cachedSecond = second;
-        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    if (ms / 1000 != second) {
+        second = ms / 1000;
+        prefix = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
     }
-    return cachedPrefix + QStringLiteral("%1").arg(now % 1000, 3, 10, QLatin1Char('0'));
+    return prefix + QStringLiteral("%1").arg(ms % 1000, 3, 10, QLatin1Char('0'));
 }
 
 QString ConsoleFeed::dashed(const QString &title)

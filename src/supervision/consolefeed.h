@@ -81,8 +81,18 @@ public:
     // "清除": what waits is not shown.
     void discardPending();
 
-    // "yyyy-MM-dd hh:mm:ss.zzz", local time.
-    static QString timestamp();
+    // "yyyy-MM-dd hh:mm:ss.zzz", local time. A busy server writes thousands
+    // of records a second, so the date and time are formatted once a second;
+    // one clock per thread.
+    class Clock
+    {
+    public:
+        QString now();
+
+    private:
+        qint64 second = -1;
+        QString prefix;
+    };
     // A banner's title and the run of hyphens every banner ends with.
     static QString dashed(const QString &title);
 
@@ -97,6 +107,7 @@ private:
     std::unique_ptr<ServerLog> logFile;
     QThread thread;
     Worker *worker = nullptr;
+    Clock clock;                // the owner's thread
 
     QMutex mutex;               // guards the members below
     QVector<Item> pending;
