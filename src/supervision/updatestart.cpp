@@ -28,6 +28,11 @@ void UpdateStart::setWaitSeconds(int seconds)
     waitSeconds = seconds;
 }
 
+void UpdateStart::setTickMs(int ms)
+{
+    waitTimer.setInterval(ms);
+}
+
 void UpdateStart::setReadiness(std::function<bool()> probe, const QRegularExpression &pattern)
 {
     readyProbe = std::move(probe);

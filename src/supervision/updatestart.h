@@ -42,6 +42,9 @@ public:
     ~UpdateStart() override;
 
     void setWaitSeconds(int seconds);
+    // The length of one of those seconds: a test's wait need not take real
+    // seconds.
+    void setTickMs(int ms);
     // Readiness: the Update step follows as soon as the probe says yes (it
     // is asked every tick) or a line given to serverOutput() matches the
     // pattern; the wait seconds become the time-out. Neither set: the wait

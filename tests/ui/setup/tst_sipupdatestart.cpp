@@ -18,6 +18,11 @@
 
 #include <memory>
 
+namespace {
+// One tick of the update start's wait for the SIP server.
+constexpr int kTickMs = 250;
+} // namespace
+
 using TestSupport::DbFixture;
 using TestSupport::ModalBoxCloser;
 using TestSupport::testHelperPath;
@@ -166,6 +171,8 @@ void tst_SipUpdateStart::configure(int waitTicks, const QString &password, int r
     appDir->initialize();
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
+    // The waits count ticks; a tick need not be a second here.
+    panel->findChild<UpdateStart *>()->setTickMs(kTickMs);
 }
 
 void tst_SipUpdateStart::fullSequence()
@@ -221,6 +228,7 @@ void tst_SipUpdateStart::connectionFailureThenRetry()
     appDir->initialize();
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
+    panel->findChild<UpdateStart *>()->setTickMs(kTickMs);
 
     ModalBoxCloser closer(kConfirm);
     pressUpdate();
