@@ -333,7 +333,9 @@ void tst_SipUpdateStart::serverGoneStopsBeforeUpdate_data()
 void tst_SipUpdateStart::serverGoneStopsBeforeUpdate()
 {
     QFETCH(QString, program);
-    configure(2);
+    // Two seconds: long enough for a slow system (Wine) to start the server,
+    // and to crash it, within the wait.
+    configure(8);
     if (program == QLatin1String("crash"))
         panel->setServerParam({testHelperPath(), QString(), QStringLiteral("crash"), 10000});
     else if (!program.isEmpty())
