@@ -216,7 +216,7 @@ QVector<ConsoleFeed::Item> ConsoleFeed::take(qint64 maxChars, qint64 *skipped)
     return items;
 }
 
-bool ConsoleFeed::hasPending()
+bool ConsoleFeed::hasPending() const
 {
     QMutexLocker locker(&mutex);
     return !pending.isEmpty();

@@ -77,7 +77,7 @@ public:
     // The oldest of what waits to be shown, about maxChars of it (at least
     // one item), and how many characters were skipped before it.
     QVector<Item> take(qint64 maxChars, qint64 *skipped);
-    bool hasPending();
+    bool hasPending() const;
     // "清除": what waits is not shown.
     void discardPending();
 
@@ -109,7 +109,7 @@ private:
     Worker *worker = nullptr;
     Clock clock;                // the owner's thread
 
-    QMutex mutex;               // guards the members below
+    mutable QMutex mutex;       // guards the members below
     QVector<Item> pending;
     qint64 pendingChars = 0;
     qint64 skippedChars = 0;

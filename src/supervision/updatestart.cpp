@@ -8,6 +8,7 @@ UpdateStart::UpdateStart(QObject *parent)
 {
     waitTimer.setInterval(1000);
     connect(worker.get(), &SqlProcessThread::taskFailed, this, &UpdateStart::onError);
+    connect(worker.get(), &SqlProcessThread::execTip, this, &UpdateStart::progress);
     connect(worker.get(), &SqlProcessThread::taskDone, this, &UpdateStart::onDone);
     connect(&waitTimer, &QTimer::timeout, this, &UpdateStart::onTick);
 }
@@ -103,7 +104,6 @@ void UpdateStart::startWait()
 void UpdateStart::onDone(SqlProcessThread::Task task)
 {
     using Task = SqlProcessThread::Task;
-    emit progress(static_cast<int>(task) + 1, kSteps);
     switch (task) {
     case Task::Connect:
         current = Step::Clean;

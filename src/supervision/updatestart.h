@@ -33,8 +33,6 @@ public:
 
     // How long going away waits for a running database step.
     static constexpr int kQuitWaitMs = 500;
-    // progress() counts the database steps done of these.
-    static constexpr int kSteps = 4;
 
     explicit UpdateStart(QObject *parent = nullptr);
     // Drops the steps not begun; a step still running gets kQuitWaitMs to

@@ -44,11 +44,6 @@
 
 namespace {
 
-QString dashed(const QString &title)
-{
-    return ConsoleFeed::dashed(title);
-}
-
 QTextCharFormat coloured(const QColor &color)
 {
     QTextCharFormat format;
@@ -332,14 +327,12 @@ quintptr ServerPanel::sourceId(const ServerProcess *source)
 
 void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding, const ServerProcess *source)
 {
-    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Output,
-                 decoding == Decoding::Utf8 ? ConsoleFeed::Decoding::Utf8 : ConsoleFeed::Decoding::SystemCodec, bytes);
+    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Output, decoding, bytes);
 }
 
 void ServerPanel::appendErrorOutput(const QByteArray &bytes, const ServerProcess *source)
 {
-    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Error, ConsoleFeed::Decoding::SystemCodec,
-                 bytes);
+    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Error, Decoding::SystemCodec, bytes);
 }
 
 void ServerPanel::flushOutput(const ServerProcess *source)
@@ -363,7 +356,7 @@ void ServerPanel::appendSeparator()
 
 void ServerPanel::appendStartBanner(const ServerProcess *process)
 {
-    appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动"))), ConsoleFeed::Kind::Started);
+    appendBanner(bannerTitle(process, QStringLiteral("程序启动")), ConsoleFeed::Kind::Started);
 }
 
 QString ServerPanel::nameOf(const ServerProcess *process) const
@@ -375,7 +368,7 @@ QString ServerPanel::nameOf(const ServerProcess *process) const
 QString ServerPanel::bannerTitle(const ServerProcess *process, const QString &title) const
 {
     const QString name = nameOf(process);
-    return QStringLiteral("  ") + (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + title;
+    return ConsoleFeed::dashed(QStringLiteral("  ") + (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + title);
 }
 
 void ServerPanel::setStatusNote(const QString &key, const QString &text, const QString &detail)
@@ -398,7 +391,7 @@ void ServerPanel::appendStartFailure(QProcess::ProcessError error, const ServerP
 {
     flushOutput(process);
     if (error == QProcess::FailedToStart) {
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序启动失败"))), ConsoleFeed::Kind::Failed);
+        appendBanner(bannerTitle(process, QStringLiteral("程序启动失败")), ConsoleFeed::Kind::Failed);
         // The console shows text literally, so neither part can turn into markup.
         if (process)
             feed->line(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
@@ -411,14 +404,14 @@ void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, con
 {
     flushOutput(process);
     if (status == QProcess::CrashExit)
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序异常终止"))), ConsoleFeed::Kind::Failed);
+        appendBanner(bannerTitle(process, QStringLiteral("程序异常终止")), ConsoleFeed::Kind::Failed);
     else if (exitCode == 0 || (process && process->stopRequested()))
         // A program asked to stop may answer with any code (Java: 143, or
         // 130 after Ctrl+C): it did what it was asked.
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束"))), ConsoleFeed::Kind::Started);
+        appendBanner(bannerTitle(process, QStringLiteral("程序结束")), ConsoleFeed::Kind::Started);
     else
         // A crash loop must not look like clean exits.
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("程序结束(退出码 %1)").arg(exitCode))),
+        appendBanner(bannerTitle(process, QStringLiteral("程序结束(退出码 %1)").arg(exitCode)),
                      ConsoleFeed::Kind::Failed);
     appendSeparator();
 }
@@ -499,7 +492,7 @@ void ServerPanel::followServerStatus(ServerProcess *process)
     });
     connect(process, &ServerProcess::restarting, this, [this, process](int attempt) {
         ++restarts;
-        appendBanner(dashed(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt))),
+        appendBanner(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt)),
                      ConsoleFeed::Kind::Failed);
     });
 }

@@ -41,10 +41,8 @@ class ServerPanel : public QWidget
     Q_DISABLE_COPY(ServerPanel)
 
 public:
-    enum class Decoding {
-        SystemCodec,      // the platform's local 8-bit code page
-        Utf8              // UTF-8
-    };
+    // The platform's local 8-bit code page, or UTF-8.
+    using Decoding = ConsoleFeed::Decoding;
 
     struct Texts
     {
@@ -192,6 +190,7 @@ private:
     void showFed();
     // "[Redis]" and the like, in a panel with several processes; else empty.
     QString nameOf(const ServerProcess *process) const;
+    // "  [Redis] 程序启动-----…": the banner's title with its hyphens.
     QString bannerTitle(const ServerProcess *process, const QString &title) const;
     QString plainName(const ServerProcess *process) const;
     // Into the console and the log, and noted in the event log.
