@@ -285,7 +285,7 @@ Figures endless(qint64 bytes)
     f[QStringLiteral("peak")] = peakRssMb();
     // Every byte of the flood reached the log file (which rotates: its
     // count, not its files).
-    ServerLog *log = run->panel->findChild<ConsoleFeed *>()->log();
+    ServerLog *log = run->panel->stack()->feed()->log();
     log->flush();
     f[QStringLiteral("log_mb")] = log->bytesWritten() / 1048576.0;
     f[QStringLiteral("log_lost")] = log->linesLost();

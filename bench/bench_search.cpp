@@ -6,6 +6,7 @@
 //   bench_search [--records N] [--runs N]
 #include "benchoptions.h"
 #include "setting/setupconfig.h"
+#include "supervision/serversupervisor.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -22,7 +23,7 @@
 
 namespace {
 
-// The console operations are the panel's own; this opens them to the bench.
+// A media server panel whose console the bench fills through its supervisor.
 class FilledPanel : public MediaServerSetup
 {
 public:
@@ -32,7 +33,7 @@ public:
         for (int i = 0; i < records; ++i) {
             const QByteArray line = QStringLiteral("[SIP] MESSAGE Keepalive from 3402000000132%1, status OK seq %2\n")
                                         .arg(i % 1000, 7, 10, QLatin1Char('0')).arg(i).toUtf8();
-            appendOutputRecord(line, Decoding::SystemCodec);
+            stack()->mainServer()->appendOutputRecord(line, Decoding::SystemCodec);
         }
         // One rare hit near the start, so searchNext from the end wraps.
         QTextCursor c(console->document());

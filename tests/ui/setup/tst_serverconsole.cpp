@@ -1,4 +1,5 @@
 #include "setting/setupconfig.h"
+#include "supervision/serversupervisor.h"
 #include "testsupport.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/clineedit.h"
@@ -17,17 +18,19 @@
 #include <QTextBlock>
 #include <QTextLayout>
 
-// Opens the console operations to the test; the panel is otherwise untouched.
+// A media server panel whose supervisor's console operations the test calls.
 class ConsoleProbe : public MediaServerSetup
 {
 public:
-    using ServerPanel::appendEndBanner;
-    using ServerPanel::appendErrorOutput;
-    using ServerPanel::appendOutputRecord;
-    using ServerPanel::appendStartBanner;
-    using ServerPanel::appendStartFailure;
     using ServerPanel::setServerStatus;
     using ServerPanel::Decoding;
+
+    void appendOutputRecord(const QByteArray &bytes, Decoding decoding) { server()->appendOutputRecord(bytes, decoding); }
+    void appendErrorOutput(const QByteArray &bytes) { server()->appendErrorOutput(bytes); }
+    void appendStartBanner() { server()->appendStartBanner(); }
+    void appendStartFailure(QProcess::ProcessError error) { server()->appendStartFailure(error); }
+    void appendEndBanner(int code, QProcess::ExitStatus status) { server()->appendEndBanner(code, status); }
+    ServerSupervisor *server() const { return stack()->mainServer(); }
 
     explicit ConsoleProbe(int limit)
     {
@@ -38,7 +41,7 @@ public:
     // their frame.
     QString text()
     {
-        flushOutput(nullptr);
+        server()->flushOutput();
         showPendingOutput();
         return view()->toPlainText();
     }

@@ -42,10 +42,10 @@ const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
 class BarWatcher : public QObject
 {
 public:
-    BarWatcher(QWidget *panel, ColorProgressBar *bar)
+    BarWatcher(ServerPanel *panel, ColorProgressBar *bar)
         : bar(bar)
     {
-        panel->findChild<UpdateStart *>()->installEventFilter(this);
+        panel->stack()->findChild<UpdateStart *>()->installEventFilter(this);
     }
     bool eventFilter(QObject *, QEvent *event) override
     {
@@ -172,7 +172,7 @@ void tst_SipUpdateStart::configure(int waitTicks, const QString &password, int r
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
     // The waits count ticks; a tick need not be a second here.
-    panel->findChild<UpdateStart *>()->setTickMs(kTickMs);
+    panel->stack()->findChild<UpdateStart *>()->setTickMs(kTickMs);
 }
 
 void tst_SipUpdateStart::fullSequence()
@@ -228,7 +228,7 @@ void tst_SipUpdateStart::connectionFailureThenRetry()
     appDir->initialize();
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
-    panel->findChild<UpdateStart *>()->setTickMs(kTickMs);
+    panel->stack()->findChild<UpdateStart *>()->setTickMs(kTickMs);
 
     ModalBoxCloser closer(kConfirm);
     pressUpdate();
@@ -314,7 +314,7 @@ void tst_SipUpdateStart::failingStatementStopsSequence()
              qPrintable(closer.lastText()));
     QCOMPARE(qRound(bar()->getValue()), 50);
     // The sequence stopped at the failure: the server is not started after it.
-    QVERIFY(!panel->findChild<UpdateStart *>()->isRunning());
+    QVERIFY(!panel->stack()->findChild<UpdateStart *>()->isRunning());
     QVERIFY(!panel->runningServers().contains(QStringLiteral("SIP服务器")));
     QVERIFY(!consoleText().contains(QStringLiteral("sip-up")));
     QCOMPARE(probeRows(), QStringList());
@@ -375,7 +375,7 @@ void tst_SipUpdateStart::refusedWhileServerRuns()
     QCOMPARE(closer.lastTitle(), QStringLiteral("提示"));
     QCOMPARE(closer.lastText(), QStringLiteral("服务器已经启动，请勿重复启动!"));
     QVERIFY(bar()->isHidden());
-    QVERIFY(!panel->findChild<UpdateStart *>()->isRunning());
+    QVERIFY(!panel->stack()->findChild<UpdateStart *>()->isRunning());
     QVERIFY(db->column(QStringLiteral("SHOW TABLES")).isEmpty());
 }
 

@@ -1,12 +1,9 @@
 #include "ui/setup/common/serverpanel.h"
 
-#include "setting/setupconfig.h"
 #include "supervision/consolefeed.h"
-#include "supervision/eventlog.h"
 #include "supervision/launchrules.h"
-#include "supervision/outputdecoding.h"
 #include "supervision/serverlog.h"
-#include "supervision/serverprocess.h"
+#include "supervision/serversupervisor.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/consolesearch.h"
@@ -17,7 +14,6 @@
 #include "ui/widgets/searchpanel.h"
 
 #include <QCheckBox>
-#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -34,7 +30,6 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTime>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -111,9 +106,10 @@ void showRefusal(const QString &text)
 
 } // namespace
 
-ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
+ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *parent)
     : QWidget(parent)
     , texts(panelTexts)
+    , servers(stack)
 {
     startedColor = QColor(QStringLiteral("#00B17D"));
     stoppedColor = QColor(QStringLiteral("#D64D54"));
@@ -146,7 +142,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     buttonLayout->addWidget(clearButton, 1, 0);
     buttonLayout->addWidget(searchButton, 1, 1);
     autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
-    autoRestartBox->setChecked(SetupConfig::instance()->autoRestart(QLatin1String(texts.group)));
+    autoRestartBox->setChecked(servers->mainServer()->autoRestart());
     buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
     // Under the status, what stays wrong (the log cannot be written, a helper
     // ended): a note in the console would scroll away while it lasts.
@@ -207,12 +203,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     console->setHighlighter(highlighter);
     setServerStatus(0);
 
-    const QString config = SetupConfig::instance()->configDir();
-    // A child: it goes after the panels' processes, so their last words are
-    // logged.
-    feed = new ConsoleFeed(ServerLog::folder(config) + QLatin1Char('/') + QLatin1String(texts.group)
-                               + QStringLiteral(".log"),
-                           texts.sourcePath, this);
+    feed = servers->feed();
     ServerLog *log = feed->log();
     // What the feed made is shown once a frame at most.
     takeTimer = new QTimer(this);
@@ -231,6 +222,18 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
         console->appendParagraph(message, coloured(ConsolePalette::note()));
         setStatusNote(QStringLiteral("log"), QString());
     });
+
+    // What the servers do, shown.
+    ServerSupervisor *main = servers->mainServer();
+    connect(main, &ServerSupervisor::statusChanged, this, [this](bool started) { setServerStatus(started ? 1 : 0); });
+    connect(main, &ServerSupervisor::figuresChanged, this, &ServerPanel::updateFigures);
+    connect(main, &ServerSupervisor::workDirCorrected, workDirField, &QLineEdit::setText);
+    connect(autoRestartBox, &QCheckBox::toggled, main, &ServerSupervisor::setAutoRestart);
+    connect(servers.get(), &ServerStack::refused, this, &showRefusal);
+    connect(servers.get(), &ServerStack::statusNote, this, &ServerPanel::setStatusNote);
+    connect(servers.get(), &ServerStack::serverEnded, this, &ServerPanel::serverEnded);
+    connect(servers.get(), &ServerStack::serverRunning, this, &ServerPanel::serverRunning);
+    connect(servers.get(), &ServerStack::statesChanged, this, &ServerPanel::statesChanged);
 
     for (CLineEdit *field : {pathField, workDirField, paramField})
         connect(field, &QLineEdit::returnPressed, startButton, &QPushButton::click);
@@ -262,7 +265,15 @@ ServerPanel::ServerPanel(const Texts &panelTexts, QWidget *parent)
     connect(searchPanel, &SearchPanel::clear, this, &ServerPanel::clearHighLight);
 }
 
-ServerPanel::~ServerPanel() = default;
+ServerPanel::~ServerPanel()
+{
+    // Nothing the servers report while they go may reach a panel half gone.
+    disconnect(feed->log(), nullptr, this, nullptr);
+    for (QObject *part : servers->findChildren<QObject *>())
+        disconnect(part, nullptr, this, nullptr);
+    disconnect(servers.get(), nullptr, this, nullptr);
+    servers.reset();
+}
 
 void ServerPanel::setServerParam(const ServerParam &p)
 {
@@ -274,11 +285,6 @@ void ServerPanel::setServerParam(const ServerParam &p)
     pathField->setText(programPath);
     workDirField->setText(workPath);
     paramField->setText(param);
-}
-
-QString ServerPanel::decode(const QByteArray &bytes, Decoding decoding) const
-{
-    return OutputDecoding::decode(bytes, decoding == Decoding::Utf8, texts.sourcePath);
 }
 
 void ServerPanel::showFed()
@@ -320,57 +326,6 @@ void ServerPanel::showPendingOutput()
     console->flush();
 }
 
-quintptr ServerPanel::sourceId(const ServerProcess *source)
-{
-    return reinterpret_cast<quintptr>(source);
-}
-
-void ServerPanel::appendOutputRecord(const QByteArray &bytes, Decoding decoding, const ServerProcess *source)
-{
-    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Output, decoding, bytes);
-}
-
-void ServerPanel::appendErrorOutput(const QByteArray &bytes, const ServerProcess *source)
-{
-    feed->output(sourceId(source), nameOf(source), ConsoleFeed::Channel::Error, Decoding::SystemCodec, bytes);
-}
-
-void ServerPanel::flushOutput(const ServerProcess *source)
-{
-    feed->flush(sourceId(source));
-}
-
-void ServerPanel::appendBanner(const QString &text, ConsoleFeed::Kind kind)
-{
-    feed->line(text, kind);
-    QString event = text;
-    while (event.endsWith(QLatin1Char('-')))
-        event.chop(1);
-    EventLog::note(QLatin1String(texts.group), event.trimmed());
-}
-
-void ServerPanel::appendSeparator()
-{
-    feed->line(QStringLiteral("\n\n"), ConsoleFeed::Kind::Plain, false);
-}
-
-void ServerPanel::appendStartBanner(const ServerProcess *process)
-{
-    appendBanner(bannerTitle(process, QStringLiteral("程序启动")), ConsoleFeed::Kind::Started);
-}
-
-QString ServerPanel::nameOf(const ServerProcess *process) const
-{
-    const QString name = processes.size() < 2 ? QString() : plainName(process);
-    return name.isEmpty() ? QString() : QLatin1Char('[') + name + QLatin1Char(']');
-}
-
-QString ServerPanel::bannerTitle(const ServerProcess *process, const QString &title) const
-{
-    const QString name = nameOf(process);
-    return ConsoleFeed::dashed(QStringLiteral("  ") + (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + title);
-}
-
 void ServerPanel::setStatusNote(const QString &key, const QString &text, const QString &detail)
 {
     if (text.isEmpty())
@@ -387,35 +342,6 @@ void ServerPanel::setStatusNote(const QString &key, const QString &text, const Q
     statusNoteLabel->setVisible(!shown.isEmpty());
 }
 
-void ServerPanel::appendStartFailure(QProcess::ProcessError error, const ServerProcess *process)
-{
-    flushOutput(process);
-    if (error == QProcess::FailedToStart) {
-        appendBanner(bannerTitle(process, QStringLiteral("程序启动失败")), ConsoleFeed::Kind::Failed);
-        // The console shows text literally, so neither part can turn into markup.
-        if (process)
-            feed->line(QStringLiteral("  %1：%2").arg(process->program(), process->errorString()),
-                       ConsoleFeed::Kind::Failed, false);
-    }
-    appendSeparator();
-}
-
-void ServerPanel::appendEndBanner(int exitCode, QProcess::ExitStatus status, const ServerProcess *process)
-{
-    flushOutput(process);
-    if (status == QProcess::CrashExit)
-        appendBanner(bannerTitle(process, QStringLiteral("程序异常终止")), ConsoleFeed::Kind::Failed);
-    else if (exitCode == 0 || (process && process->stopRequested()))
-        // A program asked to stop may answer with any code (Java: 143, or
-        // 130 after Ctrl+C): it did what it was asked.
-        appendBanner(bannerTitle(process, QStringLiteral("程序结束")), ConsoleFeed::Kind::Started);
-    else
-        // A crash loop must not look like clean exits.
-        appendBanner(bannerTitle(process, QStringLiteral("程序结束(退出码 %1)").arg(exitCode)),
-                     ConsoleFeed::Kind::Failed);
-    appendSeparator();
-}
-
 void ServerPanel::setServerStatus(int started)
 {
     const QColor color = started > 0 ? startedColor : stoppedColor;
@@ -424,128 +350,9 @@ void ServerPanel::setServerStatus(int started)
     statusLabel->setStyleSheet(QStringLiteral("color:%1;").arg(color.name()));
 }
 
-QString ServerPanel::busyText(const ServerProcess *process)
-{
-    // A followed group runs on after its start script: that is a running server.
-    if (process->isActive() && process->stopRequested())
-        return QStringLiteral("服务器正在停止，请稍后再启动!");
-    if (process->state() == QProcess::Running || (process->state() == QProcess::NotRunning && process->isActive()))
-        return QStringLiteral("服务器已经启动，请勿重复启动!");
-    if (process->state() == QProcess::Starting)
-        return QStringLiteral("服务器正在启动中，请耐心等待!");
-    return QString();
-}
-
-void ServerPanel::refuse(const QString &text)
-{
-    EventLog::note(QLatin1String(texts.group), QStringLiteral("拒绝启动：") + text);
-    showRefusal(text);
-}
-
-bool ServerPanel::refuseWhileBusy(const ServerProcess *process)
-{
-    const QString refusal = busyText(process);
-    if (!refusal.isEmpty())
-        refuse(refusal);
-    return !refusal.isEmpty();
-}
-
-void ServerPanel::followServerStatus(ServerProcess *process)
-{
-    followed = process;
-    connect(process, &QProcess::started, this, [this] {
-        setServerStatus(1);
-        upSince.start();
-        cpuSamples.clear();
-        restartAt = QDateTime();
-        updateFigures();
-    });
-    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            setServerStatus(0);
-            lastEnd = QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) + QStringLiteral(" 未能启动");
-            updateFigures();
-        }
-    });
-    connect(process, &ServerProcess::ended, this, [this, process](int code, QProcess::ExitStatus status) {
-        setServerStatus(0);
-        upSince.invalidate();
-        lastEnd = QTime::currentTime().toString(QStringLiteral("hh:mm:ss"))
-            + (status == QProcess::CrashExit ? QStringLiteral(" 异常终止")
-               : process->stopRequested() ? QStringLiteral(" 已关闭")
-                                          : QStringLiteral(" 退出码 %1").arg(code));
-        updateFigures();
-    });
-    connect(process, &ServerProcess::restartScheduled, this, [this](int, int delayMs) {
-        restartAt = QDateTime::currentDateTime().addMSecs(delayMs);
-        updateFigures();
-    });
-
-    process->setFollowGroup(true);
-    connect(process, &ServerProcess::detached, this, [this] {
-        appendBanner(QStringLiteral("  程序已转入后台运行，继续监视其进程组"), ConsoleFeed::Kind::Note);
-    });
-    process->setAutoRestart(autoRestartBox->isChecked());
-    connect(autoRestartBox, &QCheckBox::toggled, this, [this, process](bool on) {
-        process->setAutoRestart(on);
-        SetupConfig::instance()->saveAutoRestart(QLatin1String(texts.group), on);
-    });
-    connect(process, &ServerProcess::restarting, this, [this, process](int attempt) {
-        ++restarts;
-        appendBanner(bannerTitle(process, QStringLiteral("自动重启(第%1次)").arg(attempt)),
-                     ConsoleFeed::Kind::Failed);
-    });
-}
-
-namespace {
-
-// Seconds only in the first minute: after that the text, and so the screen,
-// changes once a minute for a server that runs quietly.
-QString duration(qint64 ms)
-{
-    const qint64 minutes = ms / 60000;
-    if (minutes == 0)
-        return QStringLiteral("%1 秒").arg(ms / 1000);
-    if (minutes < 60)
-        return QStringLiteral("%1 分").arg(minutes);
-    if (minutes < 24 * 60)
-        return QStringLiteral("%1 小时 %2 分").arg(minutes / 60).arg(minutes % 60);
-    return QStringLiteral("%1 天 %2 小时").arg(minutes / (24 * 60)).arg(minutes / 60 % 24);
-}
-
-} // namespace
-
 void ServerPanel::updateFigures()
 {
-    if (!followed)
-        return;
-    QStringList parts;
-    if (followed->isActive() && upSince.isValid()) {
-        parts << QStringLiteral("运行 ") + duration(upSince.elapsed());
-        const Platform::TreeUsage usage = followed->usage();
-        if (usage.cpuMs >= 0) {
-            // Over the last ten seconds: the system counts CPU time in 10 ms
-            // ticks, so a one-second figure of a quiet server jumps between
-            // 0 % and 1 %.
-            if (!cpuClock.isValid())
-                cpuClock.start();
-            cpuSamples.append({cpuClock.elapsed(), usage.cpuMs});
-            while (cpuSamples.size() > 2 && cpuSamples.last().first - cpuSamples.at(1).first >= 10000)
-                cpuSamples.removeFirst();
-            const qint64 span = cpuSamples.last().first - cpuSamples.first().first;
-            if (span > 0)
-                parts << QStringLiteral("CPU %1%").arg(qMax<qint64>(0, cpuSamples.last().second - cpuSamples.first().second)
-                                                           * 100.0 / span, 0, 'f', 1);
-        }
-        if (usage.residentBytes >= 0)
-            parts << QStringLiteral("内存 %1 MB").arg(usage.residentBytes / 1048576.0, 0, 'f', 1);
-    } else if (followed->restartPending() && restartAt.isValid()) {
-        parts << QStringLiteral("将于 %1 自动重启").arg(restartAt.toString(QStringLiteral("hh:mm:ss")));
-    }
-    if (restarts > 0)
-        parts << QStringLiteral("已自动重启 %1 次").arg(restarts);
-    if (!lastEnd.isEmpty() && !(followed->isActive() && restarts == 0))
-        parts << QStringLiteral("上次结束 ") + lastEnd;
+    QStringList parts = servers->mainServer()->figures();
     // A narrow panel wraps between figures, never inside one (Chinese text
     // may otherwise break between any two characters).
     // A figure wider than the label (very large fonts) may still wrap at its
@@ -570,10 +377,8 @@ void ServerPanel::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     // Only while somebody can see them: a hidden window costs nothing.
-    if (followed) {
-        updateFigures();
-        figuresTimer->start();
-    }
+    updateFigures();
+    figuresTimer->start();
 }
 
 void ServerPanel::hideEvent(QHideEvent *event)
@@ -582,120 +387,27 @@ void ServerPanel::hideEvent(QHideEvent *event)
     figuresTimer->stop();
 }
 
-void ServerPanel::addProcess(ServerProcess *process, const QString &name, bool alarmOnEnd)
-{
-    processes.append({process, name});
-    connect(process, &QProcess::started, this, [this, name] {
-        emit serverRunning(name);
-        emit statesChanged();
-    });
-    connect(process, &ServerProcess::ended, this, [this, process, name, alarmOnEnd](int code, QProcess::ExitStatus status) {
-        if (alarmOnEnd && !process->stopRequested()) {
-            emit serverEnded(name, status == QProcess::CrashExit ? QStringLiteral("异常终止")
-                                   : code != 0                   ? QStringLiteral("结束，退出码 %1").arg(code)
-                                                                 : QStringLiteral("结束"));
-        }
-        emit statesChanged();
-    });
-    connect(process, &QProcess::errorOccurred, this, [this, name, alarmOnEnd](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        if (alarmOnEnd)
-            emit serverEnded(name, QStringLiteral("未能启动"));
-        emit statesChanged();
-    });
-}
-
 QStringList ServerPanel::serverStates() const
 {
-    QStringList states;
-    for (const auto &entry : processes)
-        states.append(entry.second + (entry.first->isActive() ? QStringLiteral("：运行中") : QStringLiteral("：未运行")));
-    return states;
+    return servers->serverStates();
 }
 
 QStringList ServerPanel::runningServers() const
 {
-    QStringList names;
-    for (const auto &entry : processes) {
-        if (entry.first->isActive())
-            names.append(entry.second);
-    }
-    return names;
-}
-
-void ServerPanel::appendNote(const QString &text, bool failure)
-{
-    feed->line(QStringLiteral("  ") + text, failure ? ConsoleFeed::Kind::Failed : ConsoleFeed::Kind::Note);
-    EventLog::note(QLatin1String(texts.group), text);
-}
-
-void ServerPanel::stopServer(ServerProcess *process)
-{
-    const QString ignored = SetupConfig::instance()->stopGraceIgnored();
-    if (!ignored.isNull() && process->isActive() && !graceNoteShown) {
-        graceNoteShown = true;
-        feed->line(QStringLiteral("设置 /Time/StopGrace=%1 无效(应为 0 到 600 秒)，使用 %2 秒")
-                     .arg(ignored).arg(SetupConfig::instance()->stopGrace()),
-                 ConsoleFeed::Kind::Note, false);
-    }
-    if (process->isActive())
-        EventLog::note(QLatin1String(texts.group), QStringLiteral("关闭 ") + plainName(process));
-    process->stop(SetupConfig::instance()->stopGrace() * 1000);
-}
-
-QString ServerPanel::plainName(const ServerProcess *process) const
-{
-    for (const auto &entry : processes) {
-        if (entry.first == process)
-            return entry.second;
-    }
-    return QString();
+    return servers->runningServers();
 }
 
 void ServerPanel::stopAll()
 {
-    for (const auto &entry : qAsConst(processes))
-        stopServer(entry.first);
+    servers->stopAll();
 }
 
-void ServerPanel::startServer(ServerProcess *process)
+ServerParam ServerPanel::typedParam()
 {
     programPath = pathField->text();
     workPath = workDirField->text();
     param = paramField->text();
-    // The typed texts are saved, before the working directory is corrected.
-    // A settings file the operator may not write (an installation in /etc)
-    // would lose them at the next start: say so, once a run.
-    if (!saveServerParam({programPath, workPath, param, recordLimit}) && !saveFailureShown) {
-        saveFailureShown = true;
-        EventLog::note(QLatin1String(texts.group), QStringLiteral("设置未能保存：") + SetupConfig::instance()->configFilePath());
-        feed->line(QStringLiteral("设置未能保存：无法写入 %1，下次启动仍用原来的路径和参数")
-                                     .arg(QDir::toNativeSeparators(SetupConfig::instance()->configFilePath())),
-                                 ConsoleFeed::Kind::Note, false);
-    }
-
-    // The status turns to started when the process has started (see
-    // followServerStatus); until then it keeps saying not started.
-    appendStartBanner(process);
-
-    const QString base = SetupConfig::instance()->appDirPath();
-    const QString program = LaunchRules::resolveProgram(pathField->text(), base);
-    process->setProgram(program);
-    // An empty field means no arguments, also after a start that had some.
-    process->setArguments(LaunchRules::splitArguments(paramField->text()));
-    // The field keeps the operator's relative text unless it is corrected.
-    const QString workField = LaunchRules::resolveDir(workDirField->text(), base);
-    QString correctedField;
-    const QString dir = LaunchRules::workingDirectory(program, workField, &correctedField);
-    if (correctedField != workField)
-        workDirField->setText(correctedField);
-    process->setWorkingDirectory(dir);
-    process->cancelRestart();
-    // The operator's start: the count of automatic restarts starts anew.
-    if (process == followed)
-        restarts = 0;
-    process->launch(QIODevice::ReadWrite);
+    return {programPath, workPath, param, recordLimit};
 }
 
 void ServerPanel::openFolderOf(const QString &path)

@@ -2,9 +2,11 @@
 
 #include "ui/setup/common/serverpanel.h"
 
-class ServerProcess;
+#include <QProcess>
 
-// Starts, watches and stops the media server program.
+class ServerSupervisor;
+
+// Shows the media server's supervision and forwards the operator's presses.
 class MediaServerSetup : public ServerPanel
 {
     Q_OBJECT
@@ -12,18 +14,16 @@ class MediaServerSetup : public ServerPanel
 
 public:
     explicit MediaServerSetup(QWidget *parent = nullptr);
-    ~MediaServerSetup() override;
-
-protected:
-    bool saveServerParam(const ServerParam &p) override;
 
 private slots:
     void slotSetupProgram();
     void slotClostProgram();
+    // The console operations of the media server; its supervisor watches
+    // the process itself and calls them as it reads and sees it end.
     void slotReadRecord();
     void slotProcessError(QProcess::ProcessError error);
     void slotProcessFinished(int index, QProcess::ExitStatus status);
 
 private:
-    ServerProcess *process = nullptr;
+    ServerSupervisor *server = nullptr;
 };

@@ -1,20 +1,16 @@
 #pragma once
 
-#include "supervision/updatestart.h"
 #include "ui/setup/common/serverpanel.h"
 
-#include <QElapsedTimer>
-#include <QTimer>
-#include <QVector>
+#include <QProcess>
 
 class ColorProgressBar;
 class QPushButton;
-class QTcpSocket;
-class ServerProcess;
+class SipStack;
 
-// Supervises the SIP signalling server with the two services it needs (the
-// MySQL start command and Redis), all writing into one console, and offers
-// the update start that prepares the database before the server starts.
+// Shows the SIP server with the two services it needs (the MySQL start
+// command and Redis), all writing into one console, and the progress of the
+// update start; forwards the operator's presses to the stack.
 class SipServerSetup : public ServerPanel
 {
     Q_OBJECT
@@ -22,15 +18,16 @@ class SipServerSetup : public ServerPanel
 
 public:
     explicit SipServerSetup(QWidget *parent = nullptr);
-    ~SipServerSetup() override;
 
 protected:
-    bool saveServerParam(const ServerParam &p) override;
     void arrangeButtons(bool narrow) override;
 
 private slots:
     void slotSetupProgram();
     void slotClostProgram();
+    // The console operations of each process (1: the SIP server, 2: the
+    // MySQL command, 3: Redis); the supervisors watch their processes
+    // themselves and call them as they read and see them end.
     void readStandardOutput1();
     void processError1(QProcess::ProcessError error);
     void processFinished1(int index, QProcess::ExitStatus status);
@@ -50,38 +47,11 @@ private slots:
     void setupRedis();
 
 private:
-    static constexpr int kServiceWaitSeconds = 60;
-    void startSipServer(bool waitForServices);
-    void probeServices();
-    void endServiceWait();
-    void cancelServiceWait();
-    QString awaitedNames() const;
-    void stopAwaiting(const QString &what);
-
-    static QString stepName(UpdateStart::Step step);
-    // "正在…" while the step runs, "未完成：…" after it failed.
-    static QString stepText(UpdateStart::Step step, bool running);
     // The operator's yes before the clean script drops every table.
     bool confirmClean();
 
-    ServerProcess *process = nullptr;
-    ServerProcess *mysqlProcess = nullptr;
-    ServerProcess *redisProcess = nullptr;
+    SipStack *sip = nullptr;
     QPushButton *updateButton = nullptr;
     ColorProgressBar *progressBar = nullptr;
     QLabel *stepLabel = nullptr;
-    // The update start; the panel shows its progress and forwards presses.
-    UpdateStart *sequence = nullptr;
-    // What 启动 waits for before the SIP server starts.
-    struct Awaited
-    {
-        QString what;
-        QString host;
-        quint16 port;
-        QTcpSocket *probe;  // a connection attempt under way
-    };
-    QVector<Awaited> awaited;
-    void dropProbe(const Awaited &a);
-    QTimer serviceTimer;
-    QElapsedTimer serviceClock;
 };
