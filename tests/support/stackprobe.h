@@ -1,0 +1,65 @@
+#pragma once
+
+#include "coresupport.h"
+#include "supervision/serverstack.h"
+#include "supervision/serversupervisor.h"
+
+#include <QStringList>
+
+#include <memory>
+
+namespace TestSupport {
+
+// A stack of supervised servers under test, without any window: the
+// operator's presses as calls, the console as the text the feed made, the
+// status as the main server last reported it, refusals as a list.
+struct StackProbe
+{
+    std::unique_ptr<ServerStack> stack;
+    ServerParam fields;
+    QStringList refusals;
+    bool started = false;
+
+    explicit StackProbe(const QString &program = testHelperPath(), const QString &params = QString(),
+                        const QString &work = QString(), ServerStack *servers = ServerStack::mediaServer())
+        : stack(servers)
+        , fields{program, work, params, 10000}
+    {
+        QObject::connect(stack.get(), &ServerStack::refused, [this](const QString &text) { refusals << text; });
+        QObject::connect(server(), &ServerSupervisor::statusChanged, [this](bool on) { started = on; });
+        // As the panel's field shows it.
+        QObject::connect(server(), &ServerSupervisor::workDirCorrected,
+                         [this](const QString &dir) { fields.workPath = dir; });
+    }
+    ServerSupervisor *server() const { return stack->mainServer(); }
+    // "启动" and "关闭" of a single server's panel.
+    void start()
+    {
+        if (!server()->refuseWhileBusy())
+            server()->start(fields);
+    }
+    void close() { server()->stop(); }
+    // Everything the feed made so far, one line per item, as a console shows it.
+    QString text()
+    {
+        ConsoleFeed *feed = stack->feed();
+        feed->sync();
+        qint64 skipped = 0;
+        while (feed->hasPending()) {
+            for (const ConsoleFeed::Item &item : feed->take(1 << 20, &skipped)) {
+                QString line = item.text;
+                // A record's own line end ends its paragraph.
+                const bool record = item.kind == ConsoleFeed::Kind::Output || item.kind == ConsoleFeed::Kind::Error;
+                if (record && line.endsWith(QLatin1Char('\n')))
+                    line.chop(line.endsWith(QStringLiteral("\r\n")) ? 2 : 1);
+                shown += (shown.isNull() ? QString(QLatin1String("")) : QStringLiteral("\n")) + line;
+            }
+        }
+        return shown;
+    }
+
+private:
+    QString shown;
+};
+
+} // namespace TestSupport
