@@ -3,7 +3,9 @@
 #include "coresupport.h"
 #include "supervision/serverstack.h"
 #include "supervision/serversupervisor.h"
+#include "supervision/sipstack.h"
 
+#include <QMap>
 #include <QStringList>
 
 #include <memory>
@@ -18,6 +20,8 @@ struct StackProbe
     std::unique_ptr<ServerStack> stack;
     ServerParam fields;
     QStringList refusals;
+    // What stays said under the status, by key.
+    QMap<QString, QString> notes;
     bool started = false;
 
     explicit StackProbe(const QString &program = testHelperPath(), const QString &params = QString(),
@@ -26,19 +30,36 @@ struct StackProbe
         , fields{program, work, params, 10000}
     {
         QObject::connect(stack.get(), &ServerStack::refused, [this](const QString &text) { refusals << text; });
+        QObject::connect(stack.get(), &ServerStack::statusNote, [this](const QString &key, const QString &text) {
+            if (text.isEmpty())
+                notes.remove(key);
+            else
+                notes.insert(key, text);
+        });
+        if (SipStack *sip = sipStack())
+            sip->setFields([this] { return fields; });
         QObject::connect(server(), &ServerSupervisor::statusChanged, [this](bool on) { started = on; });
         // As the panel's field shows it.
         QObject::connect(server(), &ServerSupervisor::workDirCorrected,
                          [this](const QString &dir) { fields.workPath = dir; });
     }
     ServerSupervisor *server() const { return stack->mainServer(); }
-    // "启动" and "关闭" of a single server's panel.
+    SipStack *sipStack() const { return qobject_cast<SipStack *>(stack.get()); }
+    // "启动" and "关闭".
     void start()
     {
-        if (!server()->refuseWhileBusy())
+        if (SipStack *sip = sipStack())
+            sip->start();
+        else if (!server()->refuseWhileBusy())
             server()->start(fields);
     }
-    void close() { server()->stop(); }
+    void close()
+    {
+        if (SipStack *sip = sipStack())
+            sip->stop();
+        else
+            server()->stop();
+    }
     // Everything the feed made so far, one line per item, as a console shows it.
     QString text()
     {

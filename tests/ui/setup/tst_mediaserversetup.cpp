@@ -1,10 +1,7 @@
 #include "panelprobe.h"
-#include "platform/platform.h"
-#include "processprobe.h"
 #include "setting/inifile.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
-#include "supervision/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -18,7 +15,6 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,8 +23,6 @@
 #include <memory>
 
 using TestSupport::ModalBoxCloser;
-using TestSupport::numberAfter;
-using TestSupport::processAlive;
 using TestSupport::testHelperPath;
 
 namespace {
@@ -36,8 +30,6 @@ namespace {
 using Panel = TestSupport::PanelProbe<MediaServerSetup>;
 
 const QString kStart = QStringLiteral("程序启动--");
-const QString kFailed = QStringLiteral("程序启动失败--");
-const QString kCrash = QStringLiteral("程序异常终止--");
 const QString kEnd = QStringLiteral("程序结束--");
 
 void sendDrop(QWidget *target, const QList<QUrl> &urls, const QString &plainText = QString())
@@ -73,17 +65,8 @@ private slots:
     void figuresFollowTheServer();
 
 private:
-    void setIniValue(const QString &key, const QString &value);
     std::unique_ptr<TestSupport::TempAppDir> appDir;
 };
-
-void tst_MediaServerSetup::setIniValue(const QString &key, const QString &value)
-{
-    IniFile ini(appDir->iniPath());
-    ini.setValue(key, value);
-    QVERIFY(ini.save());
-    appDir->initialize();
-}
 
 void tst_MediaServerSetup::init()
 {
