@@ -137,10 +137,10 @@ void ServerSupervisor::launch(const QString &program, const QString &workDir, co
 
 void ServerSupervisor::stop()
 {
-    const int grace = stack->stopGraceMs(proc->isActive());
+    const int graceMs = stack->stopGraceMs(proc->isActive());
     if (proc->isActive())
         EventLog::note(stack->group(), QStringLiteral("关闭 ") + serverName);
-    proc->stop(graceOverrideMs >= 0 ? graceOverrideMs : grace);
+    proc->stop(graceMs);
 }
 
 void ServerSupervisor::onStarted()

@@ -52,8 +52,6 @@ public:
     void launch(const QString &program, const QString &workDir, const QStringList &arguments);
     // "关闭": asks the program to end within the configured grace period.
     void stop();
-    // Overrides the configured grace period (tests; < 0: the setting).
-    void setStopGraceMs(int ms) { graceOverrideMs = ms; }
 
     // The main server of a stack: its group is followed past a start script,
     // it restarts itself when asked to, and it keeps figures.
@@ -109,7 +107,6 @@ private:
     Decoding outputDecoding;
     bool alarm;
     std::unique_ptr<ServerProcess> proc;
-    int graceOverrideMs = -1;
     bool main = false;
     bool restartOn = false;
     QElapsedTimer upSince;
