@@ -1,4 +1,5 @@
 #include "dbfixture.h"
+#include "sipsettings.h"
 #include "stackprobe.h"
 
 #include <QDir>
@@ -109,24 +110,7 @@ void tst_SipStackUpdate::cleanup()
 
 void tst_SipStackUpdate::configure(int waitTicks, const QString &password, int readyPort)
 {
-    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
-    {
-        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
-        TestSupport::useUtf8(ini);
-        ini.setValue(QStringLiteral("/Mysql/HostName"), DbFixture::host());
-        ini.setValue(QStringLiteral("/Mysql/DatabaseName"), db->database());
-        ini.setValue(QStringLiteral("/Mysql/UserName"), db->user());
-        ini.setValue(QStringLiteral("/Mysql/Password"), password.isNull() ? db->password() : password);
-        ini.setValue(QStringLiteral("/Time/WaitProcess"), waitTicks);
-        ini.setValue(QStringLiteral("/SetupMysql/State"), true);
-        ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
-        ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
-        ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), QStringLiteral("out mysql-started\\n"));
-        ini.setValue(QStringLiteral("/SetupRedisParam/State"), false);
-        if (readyPort > 0)
-            ini.setValue(QStringLiteral("/SipServer/ReadyPort"), readyPort);
-    }
-    appDir->initialize();
+    TestSupport::configureUpdateStart(*appDir, *db, waitTicks, password, readyPort);
     makeStack();
 }
 

@@ -1,5 +1,6 @@
 #include "panelprobe.h"
 #include "redisserver.h"
+#include "sipsettings.h"
 #include "setting/setupconfig.h"
 #include "testsupport.h"
 #include "ui/setup/sipserver/sipserversetup.h"
@@ -23,27 +24,12 @@
 
 using TestSupport::testHelperPath;
 
+using TestSupport::kRedis;
+using Services = TestSupport::SipServices;
+
 namespace {
 
 const QString kEnd = QStringLiteral("程序结束--");
-
-// Whether Redis can be run: there is no Windows build of redis-server here,
-// so on Windows the tests leave it out and check the rest.
-#if defined(Q_OS_WIN)
-constexpr bool kRedis = false;
-#else
-constexpr bool kRedis = true;
-#endif
-
-struct Services
-{
-    bool mysql = true;
-    QString mysqlArgs = QStringLiteral("out mysql-ok\\0tail\\n");
-    bool redis = kRedis;
-    QString redisPath = QStringLiteral("/usr/bin/redis-server");
-    QString redisParam;     // empty: the test Redis's configuration
-    QString dbHost;         // empty: the test database's
-};
 
 // SIP panels in these tests start the test helper with the given parameter.
 struct Panel : TestSupport::PanelProbe<SipServerSetup>
@@ -76,23 +62,7 @@ void tst_SipServerSetup::configure(const Services &services)
 {
     appDir.reset(new TestSupport::TempAppDir);
     redis.reset(new TestSupport::RedisConfig);
-    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
-    {
-        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
-        TestSupport::useUtf8(ini);
-        ini.setValue(QStringLiteral("/SetupMysql/State"), services.mysql);
-        if (!services.dbHost.isEmpty())
-            ini.setValue(QStringLiteral("/Mysql/HostName"), services.dbHost);
-        ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
-        ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
-        ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), services.mysqlArgs);
-        ini.setValue(QStringLiteral("/SetupRedisParam/State"), services.redis);
-        ini.setValue(QStringLiteral("/SetupRedisParam/Path"), services.redisPath);
-        ini.setValue(QStringLiteral("/SetupRedisParam/WorkDir"), redis->workDir());
-        ini.setValue(QStringLiteral("/SetupRedisParam/Parameter"),
-                     services.redisParam.isEmpty() ? redis->configName() : services.redisParam);
-    }
-    appDir->initialize();
+    TestSupport::configureServices(*appDir, *redis, services);
 }
 
 void tst_SipServerSetup::cleanup()

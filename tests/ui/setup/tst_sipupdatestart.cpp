@@ -1,4 +1,5 @@
 #include "dbfixture.h"
+#include "sipsettings.h"
 #include "testsupport.h"
 #include "supervision/updatestart.h"
 #include "ui/setup/sipserver/sipserversetup.h"
@@ -141,24 +142,7 @@ void tst_SipUpdateStart::cleanup()
 
 void tst_SipUpdateStart::configure(int waitTicks, const QString &password, int readyPort)
 {
-    QDir().mkpath(appDir->path() + QStringLiteral("/config"));
-    {
-        QSettings ini(appDir->iniPath(), QSettings::IniFormat);
-        TestSupport::useUtf8(ini);
-        ini.setValue(QStringLiteral("/Mysql/HostName"), DbFixture::host());
-        ini.setValue(QStringLiteral("/Mysql/DatabaseName"), db->database());
-        ini.setValue(QStringLiteral("/Mysql/UserName"), db->user());
-        ini.setValue(QStringLiteral("/Mysql/Password"), password.isNull() ? db->password() : password);
-        ini.setValue(QStringLiteral("/Time/WaitProcess"), waitTicks);
-        ini.setValue(QStringLiteral("/SetupMysql/State"), true);
-        ini.setValue(QStringLiteral("/SetupMysql/CmdPath"), testHelperPath());
-        ini.setValue(QStringLiteral("/SetupMysql/MysqlPath"), appDir->path());
-        ini.setValue(QStringLiteral("/SetupMysql/CmdStr"), QStringLiteral("out mysql-started\\n"));
-        ini.setValue(QStringLiteral("/SetupRedisParam/State"), false);
-        if (readyPort > 0)
-            ini.setValue(QStringLiteral("/SipServer/ReadyPort"), readyPort);
-    }
-    appDir->initialize();
+    TestSupport::configureUpdateStart(*appDir, *db, waitTicks, password, readyPort);
     panel.reset(new SipServerSetup);
     panel->setServerParam({testHelperPath(), QString(), QStringLiteral("out sip-up\\n forever"), 10000});
     // The waits count ticks; a tick need not be a second here.
