@@ -19,10 +19,6 @@ namespace {
 // One tick of the update start's wait for the SIP server.
 constexpr int kTickMs = 250;
 
-// Scripts of the test's own, so that every step has an effect to look at.
-const QByteArray kClean = "DROP TABLE IF EXISTS probe;";
-const QByteArray kInit = "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO probe VALUES ('init');";
-const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
 
 // The SIP stack whose update start the test presses (the operator's yes to
 // the clean step is the panel's), with what it reports: warnings, progress
@@ -96,9 +92,7 @@ void tst_SipStackUpdate::init()
     if (!db->isReady())
         QFAIL(qPrintable(db->failure()));
     appDir.reset(new TestSupport::TempAppDir);
-    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
-    QVERIFY(appDir->writeScript(QStringLiteral("init.sql"), kInit));
-    QVERIFY(appDir->writeScript(QStringLiteral("update.sql"), kUpdate));
+    QVERIFY(TestSupport::writeProbeScripts(*appDir));
 }
 
 void tst_SipStackUpdate::cleanup()
@@ -154,7 +148,7 @@ void tst_SipStackUpdate::missingCleanScriptThenRetryKeepsConnection()
     const QStringList connections = db->connectionIds(db->user());
     QCOMPARE(connections.size(), 1);
 
-    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), TestSupport::kProbeClean));
     p->pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(p->percent, 100, 8000);
     // The retry resumes at the clean step on the connection opened before.
@@ -180,7 +174,7 @@ void tst_SipStackUpdate::killedConnectionThenNextPressRecovers()
     QCOMPARE(p->percent, 25);
 
     // The next press resumes at the clean step, on a connection opened anew.
-    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
+    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), TestSupport::kProbeClean));
     p->pressUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(p->percent, 100, 8000);
     QCOMPARE(p->warnings.size(), 1);

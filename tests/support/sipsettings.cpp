@@ -29,6 +29,14 @@ void configureServices(TempAppDir &app, const RedisConfig &redis, const SipServi
     app.initialize();
 }
 
+bool writeProbeScripts(const TempAppDir &app)
+{
+    return app.writeScript(QStringLiteral("clean.sql"), kProbeClean)
+        && app.writeScript(QStringLiteral("init.sql"),
+                           "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO probe VALUES ('init');")
+        && app.writeScript(QStringLiteral("update.sql"), "INSERT INTO probe VALUES ('update');");
+}
+
 void configureUpdateStart(TempAppDir &app, const DbFixture &db, int waitTicks, const QString &password, int readyPort)
 {
     QDir().mkpath(app.path() + QStringLiteral("/config"));

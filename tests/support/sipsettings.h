@@ -2,6 +2,7 @@
 
 #include "coresupport.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace TestSupport {
@@ -31,6 +32,12 @@ struct SipServices
 
 // Writes the services into the settings file and initialises the settings.
 void configureServices(TempAppDir &app, const RedisConfig &redis, const SipServices &services);
+
+// The update start's scripts, each with an effect to look at: the clean
+// script drops the table "probe", the init script makes it and adds "init",
+// the update script adds "update".
+inline const QByteArray kProbeClean = "DROP TABLE IF EXISTS probe;";
+bool writeProbeScripts(const TempAppDir &app);
 
 // The update start against the test database: the MySQL command is the test
 // helper, Redis is off, the wait lasts waitTicks; a null password is the

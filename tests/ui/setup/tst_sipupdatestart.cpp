@@ -31,9 +31,6 @@ namespace {
 
 // Scripts of the test's own, so that every step has an effect to look at.
 const QString kConfirm = QStringLiteral("确认更新启动");
-const QByteArray kClean = "DROP TABLE IF EXISTS probe;";
-const QByteArray kInit = "CREATE TABLE probe (step VARCHAR(20) NOT NULL);\nINSERT INTO probe VALUES ('init');";
-const QByteArray kUpdate = "INSERT INTO probe VALUES ('update');";
 
 // Records every value the progress bar takes: the worker's notices reach
 // the panel's update-start sequence as queued calls, so the bar is read as
@@ -128,9 +125,7 @@ void tst_SipUpdateStart::init()
     if (!db->isReady())
         QFAIL(qPrintable(db->failure()));
     appDir.reset(new TestSupport::TempAppDir);
-    QVERIFY(appDir->writeScript(QStringLiteral("clean.sql"), kClean));
-    QVERIFY(appDir->writeScript(QStringLiteral("init.sql"), kInit));
-    QVERIFY(appDir->writeScript(QStringLiteral("update.sql"), kUpdate));
+    QVERIFY(TestSupport::writeProbeScripts(*appDir));
 }
 
 void tst_SipUpdateStart::cleanup()
