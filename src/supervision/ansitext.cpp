@@ -186,10 +186,4 @@ QString Parser::feed(const QString &in, QVector<Run> *runs)
     return out;
 }
 
-QString parse(const QString &in, QVector<Run> *runs)
-{
-    Parser parser;
-    return parser.feed(in, runs);
-}
-
 } // namespace AnsiText

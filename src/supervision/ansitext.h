@@ -47,8 +47,6 @@ public:
     // Tab, line feed and carriage return stay; every other control character
     // and every escape sequence is removed.
     QString feed(const QString &in, QVector<Run> *runs);
-    // Whether a sequence begun in an earlier feed is still open.
-    bool inSequence() const { return state != State::Ground; }
 
     struct Attributes
     {
@@ -66,9 +64,5 @@ private:
     int stringLength = 0;
     Attributes current;
 };
-
-// A single piece of text on its own, from the default attributes; a sequence
-// cut off at its end is dropped.
-QString parse(const QString &in, QVector<Run> *runs);
 
 } // namespace AnsiText

@@ -151,13 +151,6 @@ void CTextBrowser::appendParagraph(const QString &text, const QTextCharFormat &f
     enqueue(text, format, true);
 }
 
-void CTextBrowser::appendAnsiParagraph(const QString &text, const QTextCharFormat &base)
-{
-    QVector<AnsiText::Run> runs;
-    const QString shown = AnsiText::parse(text, &runs);
-    appendRunsParagraph(shown, runs, base);
-}
-
 void CTextBrowser::appendRunsParagraph(const QString &shown, const QVector<AnsiText::Run> &runs,
                                        const QTextCharFormat &base)
 {

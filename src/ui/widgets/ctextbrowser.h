@@ -45,10 +45,6 @@ public:
 
     // Queues a new paragraph shown literally in one format.
     void appendParagraph(const QString &text, const QTextCharFormat &format);
-    // Queues a new paragraph of server output: ANSI SGR colours and
-    // boldness are shown, other escape sequences removed; uncoloured text
-    // takes base. One line break at the end is the paragraph's own end.
-    void appendAnsiParagraph(const QString &text, const QTextCharFormat &base);
     // The same for text a stream's parser has already taken apart.
     void appendRunsParagraph(const QString &shown, const QVector<AnsiText::Run> &runs, const QTextCharFormat &base);
 
@@ -57,7 +53,6 @@ public:
     void clear();
     // Inserts everything queued now (searching must see all of it).
     void flush();
-    bool hasQueued() const { return !queue.empty(); }
     qint64 queuedCharacters() const { return queuedChars; }
 
     // The next paragraph begins a record: one read of a server's output.

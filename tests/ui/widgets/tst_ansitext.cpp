@@ -46,7 +46,7 @@ void tst_AnsiText::parse()
     QFETCH(Runs, runs);
 
     QVector<AnsiText::Run> found;
-    QCOMPARE(AnsiText::parse(in, &found), text);
+    QCOMPARE(AnsiText::Parser().feed(in, &found), text);
     Runs seen;
     for (const AnsiText::Run &r : found) {
         const QColor shown = ConsolePalette::of(r.color);

@@ -1,3 +1,4 @@
+#include "supervision/ansitext.h"
 #include "testsupport.h"
 #include "ui/widgets/consolesearch.h"
 #include "ui/widgets/ctextbrowser.h"
@@ -102,10 +103,10 @@ void tst_Console::framesKeepOrder()
     CTextBrowser console;
     for (int i = 0; i < 300; ++i)
         console.appendParagraph(line(i), QTextCharFormat());
-    QTRY_VERIFY(!console.hasQueued());
+    QTRY_COMPARE(console.queuedCharacters(), 0);
     for (int i = 300; i < 400; ++i)
         console.appendParagraph(line(i), QTextCharFormat());
-    QTRY_VERIFY(!console.hasQueued());
+    QTRY_COMPARE(console.queuedCharacters(), 0);
     const QList<int> n = numbers(console);
     QCOMPARE(n.size(), 400);
     QVERIFY(contiguousUpTo(n, 399));
@@ -115,8 +116,12 @@ void tst_Console::longLinesAreBroken()
 {
     CTextBrowser console;
     console.appendParagraph(QString(15000, QLatin1Char('a')), QTextCharFormat());
-    console.appendAnsiParagraph(QString(9000, QLatin1Char('b')), QTextCharFormat());
-    console.appendAnsiParagraph(QStringLiteral("x\n") + QString(9000, QLatin1Char('c')), QTextCharFormat());
+    // Server output: text in colour runs.
+    for (const QString &text : {QString(9000, QLatin1Char('b')), QStringLiteral("x\n") + QString(9000, QLatin1Char('c'))}) {
+        QVector<AnsiText::Run> runs;
+        const QString shown = AnsiText::Parser().feed(text, &runs);
+        console.appendRunsParagraph(shown, runs, QTextCharFormat());
+    }
     console.flush();
     QStringList blocks = console.toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(blocks.size(), 5);
