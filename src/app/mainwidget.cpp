@@ -1,6 +1,7 @@
 #include "app/mainwidget.h"
 
 #include "setting/setupconfig.h"
+#include "supervision/serverstack.h"
 #include "supervision/eventlog.h"
 #include "ui/setup/mediaserver/mediaserversetup.h"
 #include "ui/setup/sipserver/sipserversetup.h"
@@ -256,6 +257,12 @@ void MainWidget::quit()
     // Not quit(): on Qt 6 that first asks every window to close, and this
     // one only hides in the tray, which would cancel the quit.
     QCoreApplication::exit(0);
+}
+
+void MainWidget::startMarkedServers()
+{
+    mediaPanel->stack()->startWithLauncher();
+    sipPanel->stack()->startWithLauncher();
 }
 
 void MainWidget::setFontSize(int value)

@@ -28,6 +28,9 @@ public:
 
     QString styleSheetTemplate;
 
+    // Starts the servers whose panels say "随启动器启动".
+    void startMarkedServers();
+
 public slots:
     void setFontSize(int value);
 

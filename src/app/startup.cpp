@@ -47,15 +47,8 @@ QString readStyleSheet(const QString &path)
 
 } // namespace
 
-int runLauncher(int &argc, char **argv)
+InstanceGuard::InstanceGuard()
 {
-    Platform::restrictLibrarySearch();
-    initLauncherResources();
-    QApplication app(argc, argv);
-    // The window only hides on close; a parentless message box closed while
-    // it is hidden must not end the program. Only the two quit paths do.
-    app.setQuitOnLastWindowClosed(false);
-
     // On Unix a lock file only our own user can make decides; the shared
     // memory guard is still held for whoever looks for it.
     const Platform::InstanceLock lock =
@@ -63,6 +56,7 @@ int runLauncher(int &argc, char **argv)
     // Another local user's objects behind the shared memory guard can make
     // it wait for ever: it gets two seconds, off the main thread.
     auto guard = std::make_shared<QSharedMemory>(QString::fromLatin1(kGuardKey));
+    memory = guard;
     std::packaged_task<bool()> check([guard] {
         dropStaleGuard();
         // Two copies started together may both find no segment to attach
@@ -75,9 +69,20 @@ int runLauncher(int &argc, char **argv)
     std::thread(std::move(check)).detach();
     const bool guardAnswered = guardSays.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
     const bool guardRunning = guardAnswered && guardSays.get();
-    const bool running = lock == Platform::InstanceLock::HeldElsewhere
-        || (lock == Platform::InstanceLock::NotUsed && guardRunning);
-    if (running) {
+    running = lock == Platform::InstanceLock::HeldElsewhere || (lock == Platform::InstanceLock::NotUsed && guardRunning);
+}
+
+int runLauncher(int &argc, char **argv)
+{
+    Platform::restrictLibrarySearch();
+    initLauncherResources();
+    QApplication app(argc, argv);
+    // The window only hides on close; a parentless message box closed while
+    // it is hidden must not end the program. Only the two quit paths do.
+    app.setQuitOnLastWindowClosed(false);
+
+    const InstanceGuard guard;
+    if (guard.othersRun()) {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"),
                         QStringLiteral("程序已经启动, 请勿重复启动!"), QMessageBox::Ok);
         box.exec();
@@ -93,6 +98,7 @@ int runLauncher(int &argc, char **argv)
     window->styleSheetTemplate = readStyleSheet(config->configDir() + QStringLiteral("/stylesheet2/stylesheet.css"));
     window->setFontSize(config->fontSize());
     window->showMaximized();
+    window->startMarkedServers();
 
     const int code = app.exec();
     // The servers are stopped and the logs written when the window goes.

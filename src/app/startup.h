@@ -1,8 +1,28 @@
 #pragma once
 
+#include <memory>
+
 // The whole start-up of the launcher: single-instance guard, settings, main
 // window, style sheet, event loop. Returns the process exit code.
 int runLauncher(int &argc, char **argv);
+
+// One launcher at a time on an installation, window or service: made once
+// the application object exists, held for the process's life.
+class InstanceGuard
+{
+public:
+    InstanceGuard();
+    bool othersRun() const { return running; }
+
+private:
+    std::shared_ptr<void> memory;
+    bool running = false;
+};
+
+// The launcher without a window ("tessarin --service"): supervises the
+// servers from the same settings, starts those marked "随启动器启动" and
+// stops them all politely when the system asks it to end.
+int runService(int &argc, char **argv);
 
 // Registers the images compiled into the GUI library.
 void initLauncherResources();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -113,6 +115,11 @@ void shareOneHeap();
 // Windows, the locale's encoding elsewhere.
 QTextCodec *systemCodec();
 #endif
+
+// Calls stop on the main thread when the system asks the process to end:
+// SIGTERM, SIGINT or SIGHUP on Unix; Ctrl+C, Ctrl+Break, a closed console,
+// log-off or shut-down on Windows. Needs a running event loop; call once.
+void onStopRequest(std::function<void()> stop);
 
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();

@@ -275,6 +275,40 @@ QTextCodec *systemCodec()
 }
 #endif
 
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void requestStop(int)
+{
+    // Only what a signal handler may do: one write to the pipe.
+    const char byte = 1;
+    const ssize_t written = ::write(stopPipe[1], &byte, 1);
+    (void)written;
+}
+
+} // namespace
+
+void onStopRequest(std::function<void()> stop)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, stop] {
+        char byte;
+        const ssize_t got = ::read(stopPipe[0], &byte, 1);
+        (void)got;
+        notifier->setEnabled(false);   // one stop; a second signal changes nothing
+        stop();
+    });
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+
 } // namespace Platform
 
 // Settings defaults (see setting/platformdefaults.h).

@@ -342,6 +342,33 @@ QTextCodec *systemCodec()
 }
 #endif
 
+namespace {
+
+std::function<void()> *stopRequested = nullptr;
+
+// Runs on a thread the system makes for it. Ctrl+C and Ctrl+Break are left
+// to the other handlers: the launcher sends Ctrl+C to its own servers'
+// consoles, and would hear it too. A log-off is not a reason to stop: the
+// platform outlives the desktop session.
+BOOL WINAPI stopOnClose(DWORD event)
+{
+    if (event != CTRL_CLOSE_EVENT && event != CTRL_SHUTDOWN_EVENT)
+        return FALSE;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), *stopRequested, Qt::QueuedConnection);
+    // The process ends when this returns: give the stop the time the
+    // system allows (about 5 s for a closed console, 20 s at shut-down).
+    ::Sleep(event == CTRL_CLOSE_EVENT ? 4500 : 19000);
+    return TRUE;
+}
+
+} // namespace
+
+void onStopRequest(std::function<void()> stop)
+{
+    stopRequested = new std::function<void()>(std::move(stop));
+    ::SetConsoleCtrlHandler(stopOnClose, TRUE);
+}
+
 } // namespace Platform
 
 // Settings defaults (see setting/platformdefaults.h).

@@ -75,8 +75,8 @@ void SetupConfig::setDefaults()
     redisSetup = {true, PlatformDefaults::redisPath(), PlatformDefaults::redisWorkDir(), PlatformDefaults::redisParameter()};
     m_stopGrace = 5;
     m_dbTimeout = 300;
-    mediaAutoRestart = false;
-    sipAutoRestart = false;
+    mediaFlags = ServerFlags();
+    sipFlags = ServerFlags();
 }
 
 void SetupConfig::initialize(const QString &path)
@@ -183,24 +183,53 @@ void SetupConfig::load()
     m_stopGraceIgnored = readSeconds("/Time/StopGrace", 0, 600, &m_stopGrace);
     readSeconds("/Time/DbTimeout", 1, 86400, &m_dbTimeout);
     const KeyEntry optional[] = {
-        {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaAutoRestart},
-        {"/SipServer/AutoRestart", nullptr, nullptr, &sipAutoRestart},
+        {"/MediaServer/AutoRestart", nullptr, nullptr, &mediaFlags.autoRestart},
+        {"/SipServer/AutoRestart", nullptr, nullptr, &sipFlags.autoRestart},
+        {"/MediaServer/StartWithLauncher", nullptr, nullptr, &mediaFlags.startWithLauncher},
+        {"/SipServer/StartWithLauncher", nullptr, nullptr, &sipFlags.startWithLauncher},
     };
     for (const KeyEntry &entry : optional)
         entry.assign(store.value(QLatin1String(entry.key), entry.stored()));
 }
 
+SetupConfig::ServerFlags &SetupConfig::flagsOf(const QString &group)
+{
+    return group == QLatin1String("SipServer") ? sipFlags : mediaFlags;
+}
+
+const SetupConfig::ServerFlags &SetupConfig::flagsOf(const QString &group) const
+{
+    return group == QLatin1String("SipServer") ? sipFlags : mediaFlags;
+}
+
 bool SetupConfig::autoRestart(const QString &group) const
 {
-    return group == QLatin1String("SipServer") ? sipAutoRestart : mediaAutoRestart;
+    return flagsOf(group).autoRestart;
+}
+
+bool SetupConfig::startWithLauncher(const QString &group) const
+{
+    return flagsOf(group).startWithLauncher;
+}
+
+bool SetupConfig::saveFlag(const QString &group, const char *key, bool on)
+{
+    IniFile store(configFilePath());
+    store.setValue(QStringLiteral("/") + group + QLatin1Char('/') + QLatin1String(key),
+                   on ? QStringLiteral("true") : QStringLiteral("false"));
+    return store.save();
 }
 
 bool SetupConfig::saveAutoRestart(const QString &group, bool on)
 {
-    (group == QLatin1String("SipServer") ? sipAutoRestart : mediaAutoRestart) = on;
-    IniFile store(configFilePath());
-    store.setValue(QStringLiteral("/") + group + QStringLiteral("/AutoRestart"), on ? QStringLiteral("true") : QStringLiteral("false"));
-    return store.save();
+    flagsOf(group).autoRestart = on;
+    return saveFlag(group, "AutoRestart", on);
+}
+
+bool SetupConfig::saveStartWithLauncher(const QString &group, bool on)
+{
+    flagsOf(group).startWithLauncher = on;
+    return saveFlag(group, "StartWithLauncher", on);
 }
 
 bool SetupConfig::saveServerParam(const QString &group, const ServerParam &p)

@@ -6,8 +6,8 @@
 
 // The launcher's settings, held in memory and kept in config/SetupConfig.ini
 // beside the executable. Read once at start-up; written back only through the
-// save functions: a server's start (its three path keys), 自动重启 when
-// toggled, and the font size on quit.
+// save functions: a server's start (its three path keys), 自动重启 and
+// 随启动器启动 when toggled, and the font size on quit.
 class SetupConfig
 {
 public:
@@ -46,6 +46,9 @@ public:
     // Whether the panel of this group ("MediaServer", "SipServer") restarts
     // its server when it ends by itself.
     bool autoRestart(const QString &group) const;
+    // Whether the server of this group starts when the launcher (window or
+    // service) starts.
+    bool startWithLauncher(const QString &group) const;
 
     QString initSqlPath() const;
     QString updateSqlPath() const;
@@ -57,6 +60,7 @@ public:
     bool saveSipServerParam(const ServerParam &p);
     bool saveFontSize(int n);
     bool saveAutoRestart(const QString &group, bool on);
+    bool saveStartWithLauncher(const QString &group, bool on);
     // Whether a save would be written, found without changing the file.
     bool canSave() const;
 
@@ -66,6 +70,15 @@ private:
     void setDefaults();
     void load();
     bool saveServerParam(const QString &group, const ServerParam &p);
+    // A server's yes/no keys, one set per group.
+    struct ServerFlags
+    {
+        bool autoRestart = false;
+        bool startWithLauncher = false;
+    };
+    ServerFlags &flagsOf(const QString &group);
+    const ServerFlags &flagsOf(const QString &group) const;
+    bool saveFlag(const QString &group, const char *key, bool on);
     QString scriptPath(const QString &name) const;
 
     QString appDir;
@@ -85,6 +98,6 @@ private:
     int m_stopGrace = 5;
     QString m_stopGraceIgnored;
     int m_dbTimeout = 300;
-    bool mediaAutoRestart = false;
-    bool sipAutoRestart = false;
+    ServerFlags mediaFlags;
+    ServerFlags sipFlags;
 };

@@ -7,8 +7,9 @@
 
 #include <QDir>
 
-ServerStack::ServerStack(const QString &group, const char *sourcePath, Saver saver, QObject *parent)
+ServerStack::ServerStack(const QString &group, const char *sourcePath, Loader loader, Saver saver, QObject *parent)
     : QObject(parent)
+    , fields(std::move(loader))
     , groupName(group)
     , source(sourcePath)
     , save(std::move(saver))
@@ -28,6 +29,7 @@ ServerStack *ServerStack::mediaServer(QObject *parent)
 {
     auto *stack = new ServerStack(QStringLiteral("MediaServer"),
                                   "..\\tessarin\\ui\\setup\\mediaserver\\mediaserversetup",
+                                  [] { return SetupConfig::instance()->mediaServerParam(); },
                                   [](const ServerParam &p) { return SetupConfig::instance()->saveMediaServerParam(p); },
                                   parent);
     stack->addServer(QStringLiteral("媒体服务器"), ConsoleFeed::Decoding::SystemCodec);
@@ -49,6 +51,30 @@ ServerSupervisor *ServerStack::addServer(const QString &name, ConsoleFeed::Decod
     if (servers.size() == 1)
         server->setMain();
     return server;
+}
+
+void ServerStack::start()
+{
+    if (!mainServer()->refuseWhileBusy())
+        mainServer()->start(fields());
+}
+
+void ServerStack::startWithLauncher()
+{
+    if (!startsWithLauncher())
+        return;
+    note(QStringLiteral("随启动器启动"));
+    start();
+}
+
+bool ServerStack::startsWithLauncher() const
+{
+    return SetupConfig::instance()->startWithLauncher(groupName);
+}
+
+void ServerStack::setStartWithLauncher(bool on)
+{
+    SetupConfig::instance()->saveStartWithLauncher(groupName, on);
 }
 
 QStringList ServerStack::serverStates() const

@@ -23,11 +23,13 @@ class ServerStack : public QObject
     Q_DISABLE_COPY(ServerStack)
 
 public:
-    // Saves the fields of the main server; false when the file could not be written.
+    // The main server's fields as stored, and how to store them (false when
+    // the file could not be written).
+    using Loader = std::function<ServerParam()>;
     using Saver = std::function<bool(const ServerParam &)>;
 
     // group: the settings group, also the log file's and the event log's name.
-    ServerStack(const QString &group, const char *sourcePath, Saver saver, QObject *parent = nullptr);
+    ServerStack(const QString &group, const char *sourcePath, Loader loader, Saver saver, QObject *parent = nullptr);
     // The servers go first (see ~ServerSupervisor), then the feed.
     ~ServerStack() override;
 
@@ -40,6 +42,18 @@ public:
     ConsoleFeed *feed() const { return consoleFeed; }
     QString group() const { return groupName; }
     const char *sourcePath() const { return source; }
+
+    // Where the main server's path, working directory and parameters come
+    // from when it starts: a panel's fields, else the settings file.
+    void setFields(Loader source) { fields = std::move(source); }
+    // "启动": the main server (a stack with services starts those first),
+    // unless a start must be refused.
+    virtual void start();
+    // Starts the stack when its settings say so ("随启动器启动").
+    void startWithLauncher();
+    bool startsWithLauncher() const;
+    // Also remembered in the settings file.
+    void setStartWithLauncher(bool on);
 
     // The names of the servers that run (or are stopping).
     QStringList runningServers() const;
@@ -76,6 +90,7 @@ signals:
 protected:
     // For a stack whose own parts must outlive the servers.
     void deleteServers();
+    Loader fields;
 
 private:
     QString groupName;

@@ -22,8 +22,8 @@ bool acceptsConnections(quint16 port)
 
 SipStack::SipStack(QObject *parent)
     : ServerStack(QStringLiteral("SipServer"), "..\\tessarin\\ui\\setup\\sipserver\\sipserversetup",
+                  [] { return SetupConfig::instance()->sipServerParam(); },
                   [](const ServerParam &p) { return SetupConfig::instance()->saveSipServerParam(p); }, parent)
-    , fields([] { return SetupConfig::instance()->sipServerParam(); })
 {
     // The status, following the group and the automatic restart are the SIP
     // server's (the first); MySQL's start command ends by design.

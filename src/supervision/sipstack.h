@@ -30,12 +30,9 @@ public:
     ServerSupervisor *redis() const { return allServers().at(2); }
     UpdateStart *updateStart() const { return sequence; }
 
-    // Where the SIP server's path, working directory and parameters come
-    // from when it starts: the panel's fields, else the settings file.
-    void setFields(std::function<ServerParam()> source) { fields = std::move(source); }
     // "启动": MySQL command and Redis (when enabled), then the SIP server
     // once both accept connections (at most kServiceWaitSeconds).
-    void start();
+    void start() override;
     // "关闭": a wait is cancelled, all three are stopped.
     void stop();
     // Start the MySQL command / Redis when enabled and not running.
@@ -70,7 +67,6 @@ private:
     void stopAwaiting(const QString &what);
 
     UpdateStart *sequence = nullptr;
-    std::function<ServerParam()> fields;
     // What "启动" waits for before the SIP server starts.
     struct Awaited
     {

@@ -47,6 +47,7 @@ class tst_SipStack : public QObject
 
 private slots:
     void cleanup();
+    void startWithLauncherKeepsTheOrder();
     void startRunsServicesThenServer();
     void everyProcessIsNamed();
     void serverWaitsForItsDatabase();
@@ -287,6 +288,31 @@ void tst_SipStack::whatTheMysqlCommandLeftIsNotKilled()
     const bool survived = processAlive(daemon);
     TestSupport::endProcess(daemon, Ending::Kill);
     QVERIFY(survived);
+}
+
+// "随启动器启动" starts the stack as 启动 does: the MySQL command first, the
+// SIP server once the database answers. Unmarked, nothing starts.
+void tst_SipStack::startWithLauncherKeepsTheOrder()
+{
+    Services s;
+    s.redis = false;
+    s.mysqlArgs = QStringLiteral("out mysql-ok\\n");
+    configure(s);
+    Panel p(QStringLiteral("out sip-up\\n forever"));
+    p.stack->startWithLauncher();
+    QVERIFY(p.stack->runningServers().isEmpty());
+    p.stack->setStartWithLauncher(true);
+    appDir->initialize();   // as the next launcher reads it
+    QVERIFY(p.stack->startsWithLauncher());
+    p.stack->startWithLauncher();
+    QTRY_VERIFY(p.text().contains(QStringLiteral("sip-up")) && p.text().contains(QStringLiteral("mysql-ok")));
+    const QString text = p.text();
+    // The wait is noted once the MySQL command was launched.
+    const int marked = text.indexOf(QStringLiteral("随启动器启动"));
+    const int waiting = text.indexOf(QStringLiteral("等待 数据库"));
+    QVERIFY2(marked >= 0 && marked < waiting && waiting < text.indexOf(QStringLiteral("[SIP服务器] 程序启动")),
+             qPrintable(text));
+    p.close();
 }
 
 QTEST_GUILESS_MAIN(tst_SipStack)

@@ -36,8 +36,7 @@ struct StackProbe
             else
                 notes.insert(key, text);
         });
-        if (SipStack *sip = sipStack())
-            sip->setFields([this] { return fields; });
+        stack->setFields([this] { return fields; });
         QObject::connect(server(), &ServerSupervisor::statusChanged, [this](bool on) { started = on; });
         // As the panel's field shows it.
         QObject::connect(server(), &ServerSupervisor::workDirCorrected,
@@ -46,13 +45,7 @@ struct StackProbe
     ServerSupervisor *server() const { return stack->mainServer(); }
     SipStack *sipStack() const { return qobject_cast<SipStack *>(stack.get()); }
     // "启动" and "关闭".
-    void start()
-    {
-        if (SipStack *sip = sipStack())
-            sip->start();
-        else if (!server()->refuseWhileBusy())
-            server()->start(fields);
-    }
+    void start() { stack->start(); }
     void close()
     {
         if (SipStack *sip = sipStack())
@@ -69,10 +62,14 @@ struct StackProbe
         while (feed->hasPending()) {
             for (const ConsoleFeed::Item &item : feed->take(1 << 20, &skipped)) {
                 QString line = item.text;
-                // A record's own line end ends its paragraph.
+                // A record's own line end ends its paragraph; inside, a
+                // console shows Windows line ends as line breaks.
                 const bool record = item.kind == ConsoleFeed::Kind::Output || item.kind == ConsoleFeed::Kind::Error;
-                if (record && line.endsWith(QLatin1Char('\n')))
-                    line.chop(line.endsWith(QStringLiteral("\r\n")) ? 2 : 1);
+                if (record) {
+                    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+                    if (line.endsWith(QLatin1Char('\n')))
+                        line.chop(1);
+                }
                 shown += (shown.isNull() ? QString(QLatin1String("")) : QStringLiteral("\n")) + line;
             }
         }

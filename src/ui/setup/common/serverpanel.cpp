@@ -144,6 +144,9 @@ ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *p
     autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
     autoRestartBox->setChecked(servers->mainServer()->autoRestart());
     buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
+    startWithLauncherBox = new QCheckBox(QStringLiteral("随启动器启动"));
+    startWithLauncherBox->setChecked(servers->startsWithLauncher());
+    buttonLayout->addWidget(startWithLauncherBox, 3, 0, 1, 2);
     // Under the status, what stays wrong (the log cannot be written, a helper
     // ended): a note in the console would scroll away while it lasts.
     statusNoteLabel = new QLabel;
@@ -229,6 +232,9 @@ ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *p
     connect(main, &ServerSupervisor::figuresChanged, this, &ServerPanel::updateFigures);
     connect(main, &ServerSupervisor::workDirCorrected, workDirField, &QLineEdit::setText);
     connect(autoRestartBox, &QCheckBox::toggled, main, &ServerSupervisor::setAutoRestart);
+    connect(startWithLauncherBox, &QCheckBox::toggled, servers.get(), &ServerStack::setStartWithLauncher);
+    // A server starts with what the fields hold when it starts.
+    servers->setFields([this] { return typedParam(); });
     connect(servers.get(), &ServerStack::refused, this, &showRefusal);
     connect(servers.get(), &ServerStack::statusNote, this, &ServerPanel::setStatusNote);
     connect(servers.get(), &ServerStack::serverEnded, this, &ServerPanel::serverEnded);

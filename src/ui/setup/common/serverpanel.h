@@ -136,6 +136,7 @@ protected:
     QPushButton *clearButton = nullptr;
     QPushButton *searchButton = nullptr;
     QCheckBox *autoRestartBox = nullptr;
+    QCheckBox *startWithLauncherBox = nullptr;
     QString programPath;
     QString workPath;
     QString param;

@@ -20,9 +20,7 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
 
 void MediaServerSetup::slotSetupProgram()
 {
-    if (server->refuseWhileBusy())
-        return;
-    server->start(typedParam());
+    stack()->start();
 }
 
 void MediaServerSetup::slotClostProgram()

@@ -65,9 +65,6 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     // A drop on the console goes to the panel's own drop handling.
     console->setAcceptDrops(false);
 
-    // The server starts with what the fields hold when it starts.
-    sip->setFields([this] { return typedParam(); });
-
     connect(startButton, &QPushButton::clicked, this, &SipServerSetup::slotSetupProgram);
     connect(updateButton, &QPushButton::clicked, this, &SipServerSetup::loadDataSetupProgram);
     connect(closeButton, &QPushButton::clicked, this, &SipServerSetup::slotClostProgram);
@@ -83,7 +80,7 @@ void SipServerSetup::arrangeButtons(bool narrow)
 {
     buttonLayout->removeWidget(updateButton);
     if (narrow)
-        buttonLayout->addWidget(updateButton, 3, 0, 1, 2);
+        buttonLayout->addWidget(updateButton, 4, 0, 1, 2);
     else
         buttonLayout->addWidget(updateButton, 0, 2, 2, 1);
 }

@@ -1,0 +1,82 @@
+#include "app/startup.h"
+
+#include "database/sqlprocessthread.h"
+#include "platform/platform.h"
+#include "setting/setupconfig.h"
+#include "supervision/eventlog.h"
+#include "supervision/serverstack.h"
+#include "supervision/sipstack.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const QString kSource = QStringLiteral("Launcher");
+
+} // namespace
+
+int runService(int &argc, char **argv)
+{
+    Platform::restrictLibrarySearch();
+    // No display, no window system: the platform runs with nobody logged in.
+    QCoreApplication app(argc, argv);
+
+    const InstanceGuard guard;
+    if (guard.othersRun()) {
+        std::fprintf(stderr, "tessarin: %s\n", QStringLiteral("程序已经启动, 请勿重复启动!").toLocal8Bit().constData());
+        return 1;
+    }
+    SetupConfig::instance()->initialize(QCoreApplication::applicationDirPath());
+    EventLog::note(kSource, QStringLiteral("服务启动（进程 %1）").arg(QCoreApplication::applicationPid()));
+
+    std::unique_ptr<ServerStack> media(ServerStack::mediaServer());
+    std::unique_ptr<SipStack> sip(new SipStack);
+    const std::initializer_list<ServerStack *> stacks{media.get(), sip.get()};
+    for (ServerStack *stack : stacks) {
+        // The log files get every line; with no console to show them, what
+        // waits for one is dropped.
+        ConsoleFeed *feed = stack->feed();
+        QObject::connect(feed, &ConsoleFeed::ready, feed, &ConsoleFeed::discardPending);
+    }
+
+    bool stopping = false;
+    const auto allEnded = [&stacks] {
+        for (const ServerStack *stack : stacks) {
+            if (!stack->runningServers().isEmpty())
+                return false;
+        }
+        return true;
+    };
+    Platform::onStopRequest([&] {
+        stopping = true;
+        EventLog::note(kSource, QStringLiteral("服务收到停止请求，关闭所有服务器"));
+        media->stopAll();
+        sip->stop();
+        if (allEnded())
+            app.quit();
+        // What is still running then is killed as the stacks go.
+        QTimer::singleShot(SetupConfig::instance()->stopGrace() * 1000 + 2000, &app, &QCoreApplication::quit);
+    });
+    for (ServerStack *stack : stacks) {
+        QObject::connect(stack, &ServerStack::statesChanged, &app, [&] {
+            if (stopping && allEnded())
+                app.quit();
+        });
+    }
+    for (ServerStack *stack : stacks)
+        stack->startWithLauncher();
+
+    const int code = app.exec();
+    sip.reset();
+    media.reset();
+    EventLog::note(kSource, QStringLiteral("服务已结束"));
+    if (SqlProcessThread::anyLeftRunning()) {
+        EventLog::flush();
+        Platform::endProcessNow(code);
+    }
+    return code;
+}
