@@ -1,5 +1,6 @@
 #include "app/mainwidget.h"
 
+#include "platform/platform.h"
 #include "setting/setupconfig.h"
 #include "supervision/serverstack.h"
 #include "supervision/eventlog.h"
@@ -8,6 +9,7 @@
 #include "ui/widgets/confirmbox.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QScreen>
 #include <QSlider>
 #include <QSplitter>
@@ -110,6 +113,11 @@ void MainWidget::initUi()
     settingsNotice->hide();
     fontBarLayout->addWidget(settingsNotice, 1);
     fontBarLayout->addStretch();
+    // The window comes up by itself when the operator logs in.
+    loginStartBox = new QCheckBox(QStringLiteral("登录时启动"));
+    loginStartBox->setObjectName(QStringLiteral("LoginStartBox"));
+    loginStartBox->setChecked(Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
+    fontBarLayout->addWidget(loginStartBox);
     fontBarLayout->addWidget(logsButton);
     fontBarLayout->addWidget(quitButton);
     mainLayout->addLayout(fontBarLayout);
@@ -190,6 +198,13 @@ void MainWidget::initConnect()
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     };
     connect(logsAction, &QAction::triggered, this, openLogs);
+    connect(loginStartBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (Platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on))
+            return;
+        // The box says what holds.
+        const QSignalBlocker blocker(loginStartBox);
+        loginStartBox->setChecked(!on);
+    });
     connect(logsButton, &QPushButton::clicked, this, openLogs);
     connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);
     connect(fontSlider, &QSlider::valueChanged, this, &MainWidget::setFontSize);

@@ -7,6 +7,7 @@
 
 class MediaServerSetup;
 class QAction;
+class QCheckBox;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -62,6 +63,7 @@ private:
     QLabel *sizeLabel = nullptr;
     QPushButton *quitButton = nullptr;
     QPushButton *logsButton = nullptr;
+    QCheckBox *loginStartBox = nullptr;
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;

@@ -121,6 +121,12 @@ QTextCodec *systemCodec();
 // log-off or shut-down on Windows. Needs a running event loop; call once.
 void onStopRequest(std::function<void()> stop);
 
+// The operator's log-in starts program (the launcher's window): a desktop
+// autostart entry on Linux and other Unix desktops, the user's Run key on
+// Windows. Both false when it could not be read or written.
+bool startsAtLogin(const QString &program);
+bool setStartAtLogin(const QString &program, bool on);
+
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();
 

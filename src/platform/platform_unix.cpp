@@ -6,7 +6,9 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QDir>
 #include <QLockFile>
+#include <QSaveFile>
 #include <QProcess>
 #include <QSharedMemory>
 #include <QSocketNotifier>
@@ -307,6 +309,54 @@ void onStopRequest(std::function<void()> stop)
     action.sa_flags = SA_RESTART;
     for (const int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &action, nullptr);
+}
+
+namespace {
+
+QString autostartEntry()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/autostart/tessarin.desktop");
+}
+
+// Exec= of a desktop entry: quoted as one argument, then as a string value.
+QString execLine(const QString &program)
+{
+    QString quoted;
+    for (const QChar c : program) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c == QLatin1Char('%') ? QStringLiteral("%%") : QString(c);
+    }
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return QStringLiteral("Exec=\"") + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+bool startsAtLogin(const QString &program)
+{
+    QFile entry(autostartEntry());
+    if (!entry.open(QIODevice::ReadOnly))
+        return false;
+    return QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n')).contains(execLine(program));
+}
+
+bool setStartAtLogin(const QString &program, bool on)
+{
+    const QString path = autostartEntry();
+    if (!on)
+        return !QFile::exists(path) || QFile::remove(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile entry(path);
+    if (!entry.open(QIODevice::WriteOnly))
+        return false;
+    entry.write(QStringLiteral("[Desktop Entry]\nType=Application\nName=Orvane国标28181服务器\n%1\n"
+                               "X-GNOME-Autostart-enabled=true\n")
+                    .arg(execLine(program))
+                    .toUtf8());
+    return entry.commit();
 }
 
 } // namespace Platform

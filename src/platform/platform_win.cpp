@@ -6,7 +6,9 @@
 #include "setting/platformdefaults.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QProcess>
 #include <QStringList>
 
@@ -367,6 +369,35 @@ void onStopRequest(std::function<void()> stop)
 {
     stopRequested = new std::function<void()>(std::move(stop));
     ::SetConsoleCtrlHandler(stopOnClose, TRUE);
+}
+
+namespace {
+
+const QString kRunKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString kRunValue = QStringLiteral("Tessarin");
+
+QString runCommand(const QString &program)
+{
+    return QLatin1Char('"') + QDir::toNativeSeparators(program) + QLatin1Char('"');
+}
+
+} // namespace
+
+bool startsAtLogin(const QString &program)
+{
+    const QSettings run(kRunKey, QSettings::NativeFormat);
+    return run.value(kRunValue).toString().compare(runCommand(program), Qt::CaseInsensitive) == 0;
+}
+
+bool setStartAtLogin(const QString &program, bool on)
+{
+    QSettings run(kRunKey, QSettings::NativeFormat);
+    if (on)
+        run.setValue(kRunValue, runCommand(program));
+    else
+        run.remove(kRunValue);
+    run.sync();
+    return run.status() == QSettings::NoError;
 }
 
 } // namespace Platform
