@@ -16,12 +16,10 @@
 namespace {
 
 const QString kSource = QStringLiteral("Launcher");
+const QString kServiceName = QStringLiteral("Tessarin");
 
-} // namespace
-
-int runService(int &argc, char **argv)
+int serve(int &argc, char **argv)
 {
-    Platform::restrictLibrarySearch();
     // No display, no window system: the platform runs with nobody logged in.
     QCoreApplication app(argc, argv);
 
@@ -79,4 +77,28 @@ int runService(int &argc, char **argv)
         Platform::endProcessNow(code);
     }
     return code;
+}
+
+} // namespace
+
+int runService(int &argc, char **argv)
+{
+    Platform::restrictLibrarySearch();
+    const int code = Platform::runAsSystemService(kServiceName, [&] { return serve(argc, argv); });
+    return code == -1 ? serve(argc, argv) : code;
+}
+
+int manageService(int &argc, char **argv, bool install)
+{
+    Platform::restrictLibrarySearch();
+    QCoreApplication app(argc, argv);
+    QString error;
+    const bool done = install ? Platform::installSystemService(kServiceName, QStringLiteral("Orvane国标28181服务器"),
+                                                              QCoreApplication::applicationFilePath(), &error)
+                              : Platform::removeSystemService(kServiceName, &error);
+    const QString said = done ? (install ? QStringLiteral("服务已安装：%1").arg(kServiceName)
+                                         : QStringLiteral("服务已删除：%1").arg(kServiceName))
+                              : (install ? QStringLiteral("服务未能安装：") : QStringLiteral("服务未能删除：")) + error;
+    std::fprintf(done ? stdout : stderr, "tessarin: %s\n", said.toLocal8Bit().constData());
+    return done ? 0 : 1;
 }

@@ -23,6 +23,9 @@ private:
 // servers from the same settings, starts those marked "随启动器启动" and
 // stops them all politely when the system asks it to end.
 int runService(int &argc, char **argv);
+// "tessarin --install-service" / "--remove-service": the system service
+// that runs runService at boot (Windows; on Linux the package's unit).
+int manageService(int &argc, char **argv, bool install);
 
 // Registers the images compiled into the GUI library.
 void initLauncherResources();

@@ -121,6 +121,18 @@ QTextCodec *systemCodec();
 // log-off or shut-down on Windows. Needs a running event loop; call once.
 void onStopRequest(std::function<void()> stop);
 
+// The system's service manager (Windows: the service control manager; on
+// Unix systemd runs the process as it is and this returns -1 at once):
+// when it started this process as the service called name, body runs as that
+// service's life on this thread and its code is returned; otherwise -1 and
+// body is not called.
+int runAsSystemService(const QString &name, const std::function<int()> &body);
+// Registers program --service as a service started at boot, and removes it
+// (stopping it first). Administrator rights on Windows; elsewhere false, the
+// service being the package's systemd unit.
+bool installSystemService(const QString &name, const QString &displayName, const QString &program, QString *error);
+bool removeSystemService(const QString &name, QString *error);
+
 // The operator's log-in starts program (the launcher's window): a desktop
 // autostart entry on Linux and other Unix desktops, the user's Run key on
 // Windows. Both false when it could not be read or written.

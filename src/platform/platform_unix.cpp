@@ -359,6 +359,23 @@ bool setStartAtLogin(const QString &program, bool on)
     return entry.commit();
 }
 
+int runAsSystemService(const QString &, const std::function<int()> &)
+{
+    return -1;
+}
+
+bool installSystemService(const QString &, const QString &, const QString &, QString *error)
+{
+    *error = QStringLiteral("the service is the package's systemd unit: systemctl enable --now tessarin.service");
+    return false;
+}
+
+bool removeSystemService(const QString &, QString *error)
+{
+    *error = QStringLiteral("the service is the package's systemd unit: systemctl disable --now tessarin.service");
+    return false;
+}
+
 } // namespace Platform
 
 // Settings defaults (see setting/platformdefaults.h).

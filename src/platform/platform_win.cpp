@@ -17,7 +17,10 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace Platform {
@@ -347,6 +350,17 @@ QTextCodec *systemCodec()
 namespace {
 
 std::function<void()> *stopRequested = nullptr;
+// A stop the service control manager asked for before there was anybody to
+// hear it.
+std::atomic<bool> stopPending{false};
+
+void requestStop()
+{
+    if (stopRequested && QCoreApplication::instance())
+        QMetaObject::invokeMethod(QCoreApplication::instance(), *stopRequested, Qt::QueuedConnection);
+    else
+        stopPending = true;
+}
 
 // Runs on a thread the system makes for it. Ctrl+C and Ctrl+Break are left
 // to the other handlers: the launcher sends Ctrl+C to its own servers'
@@ -356,11 +370,81 @@ BOOL WINAPI stopOnClose(DWORD event)
 {
     if (event != CTRL_CLOSE_EVENT && event != CTRL_SHUTDOWN_EVENT)
         return FALSE;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), *stopRequested, Qt::QueuedConnection);
+    requestStop();
     // The process ends when this returns: give the stop the time the
     // system allows (about 5 s for a closed console, 20 s at shut-down).
     ::Sleep(event == CTRL_CLOSE_EVENT ? 4500 : 19000);
     return TRUE;
+}
+
+// The service control manager's side: its dispatcher thread, the status
+// reported to it, and the two events between it and the launcher's thread.
+std::wstring serviceName;
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+HANDLE serviceRunning = nullptr;   // set once the dispatcher has answered
+HANDLE serviceBodyDone = nullptr;
+std::atomic<DWORD> dispatcherError{0};
+std::atomic<DWORD> serviceExitCode{0};
+
+void reportStatus(DWORD state, DWORD waitHintMs = 0)
+{
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = serviceExitCode == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = serviceExitCode;
+    status.dwWaitHint = waitHintMs;
+    static DWORD checkPoint = 0;
+    status.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : ++checkPoint;
+    ::SetServiceStatus(statusHandle, &status);
+}
+
+DWORD WINAPI serviceControl(DWORD control, DWORD, LPVOID, LPVOID)
+{
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+        // Each server has its grace period; all stop together.
+        reportStatus(SERVICE_STOP_PENDING, 630000);
+        requestStop();
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void WINAPI serviceMain(DWORD, LPWSTR *)
+{
+    statusHandle = ::RegisterServiceCtrlHandlerExW(serviceName.c_str(), serviceControl, nullptr);
+    if (!statusHandle) {
+        dispatcherError = ::GetLastError();
+        ::SetEvent(serviceRunning);
+        return;
+    }
+    reportStatus(SERVICE_RUNNING);
+    ::SetEvent(serviceRunning);
+    ::WaitForSingleObject(serviceBodyDone, INFINITE);
+    reportStatus(SERVICE_STOPPED);
+}
+
+class ServiceManager
+{
+public:
+    explicit ServiceManager(DWORD access) : handle(::OpenSCManagerW(nullptr, nullptr, access)) {}
+    ~ServiceManager()
+    {
+        if (handle)
+            ::CloseServiceHandle(handle);
+    }
+    SC_HANDLE handle;
+};
+
+QString lastErrorText()
+{
+    return QStringLiteral("%1 (%2)").arg(qt_error_string(int(::GetLastError()))).arg(::GetLastError());
 }
 
 } // namespace
@@ -369,35 +453,84 @@ void onStopRequest(std::function<void()> stop)
 {
     stopRequested = new std::function<void()>(std::move(stop));
     ::SetConsoleCtrlHandler(stopOnClose, TRUE);
+    if (stopPending.exchange(false))
+        requestStop();
 }
 
-namespace {
-
-const QString kRunKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
-const QString kRunValue = QStringLiteral("Tessarin");
-
-QString runCommand(const QString &program)
+int runAsSystemService(const QString &name, const std::function<int()> &body)
 {
-    return QLatin1Char('"') + QDir::toNativeSeparators(program) + QLatin1Char('"');
+    serviceName = name.toStdWString();
+    serviceRunning = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    serviceBodyDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The dispatcher holds its thread for the service's whole life; the
+    // launcher's own thread runs the event loop.
+    std::thread dispatcher([] {
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(serviceName.c_str()), serviceMain}, {nullptr, nullptr}};
+        if (!::StartServiceCtrlDispatcherW(table)) {
+            dispatcherError = ::GetLastError();
+            ::SetEvent(serviceRunning);
+        }
+    });
+    ::WaitForSingleObject(serviceRunning, INFINITE);
+    if (dispatcherError != 0) {
+        // Not started by the service control manager: a console start.
+        dispatcher.join();
+        return -1;
+    }
+    const int code = body();
+    serviceExitCode = DWORD(code);
+    ::SetEvent(serviceBodyDone);
+    dispatcher.join();
+    return code;
 }
 
-} // namespace
-
-bool startsAtLogin(const QString &program)
+bool installSystemService(const QString &name, const QString &displayName, const QString &program, QString *error)
 {
-    const QSettings run(kRunKey, QSettings::NativeFormat);
-    return run.value(kRunValue).toString().compare(runCommand(program), Qt::CaseInsensitive) == 0;
+    const ServiceManager manager(SC_MANAGER_CREATE_SERVICE);
+    if (!manager.handle) {
+        *error = lastErrorText();
+        return false;
+    }
+    const QString command = QLatin1Char('"') + QDir::toNativeSeparators(program) + QStringLiteral("\" --service");
+    // LocalSystem, started at boot: the platform comes back with nobody
+    // logged in.
+    SC_HANDLE service = ::CreateServiceW(manager.handle, reinterpret_cast<LPCWSTR>(name.utf16()),
+                                         reinterpret_cast<LPCWSTR>(displayName.utf16()), SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                                         reinterpret_cast<LPCWSTR>(command.utf16()), nullptr, nullptr, nullptr,
+                                         nullptr, nullptr);
+    if (!service) {
+        *error = lastErrorText();
+        return false;
+    }
+    ::CloseServiceHandle(service);
+    return true;
 }
 
-bool setStartAtLogin(const QString &program, bool on)
+bool removeSystemService(const QString &name, QString *error)
 {
-    QSettings run(kRunKey, QSettings::NativeFormat);
-    if (on)
-        run.setValue(kRunValue, runCommand(program));
-    else
-        run.remove(kRunValue);
-    run.sync();
-    return run.status() == QSettings::NoError;
+    const ServiceManager manager(SC_MANAGER_CONNECT);
+    if (!manager.handle) {
+        *error = lastErrorText();
+        return false;
+    }
+    SC_HANDLE service = ::OpenServiceW(manager.handle, reinterpret_cast<LPCWSTR>(name.utf16()),
+                                       SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (!service) {
+        *error = lastErrorText();
+        return false;
+    }
+    // A running service stops its servers politely first.
+    SERVICE_STATUS status = {};
+    if (::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        for (int i = 0; i < 6300 && ::QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i)
+            ::Sleep(100);
+    }
+    const bool deleted = ::DeleteService(service) != 0;
+    if (!deleted)
+        *error = lastErrorText();
+    ::CloseServiceHandle(service);
+    return deleted;
 }
 
 } // namespace Platform
