@@ -268,6 +268,10 @@ FunctionEnd
 Section "Uninstall"
   SetShellVarContext all
   SetRegView 64
+  ; A service runs on without a window: it stops its servers politely and
+  ; goes first (nothing happens when none was installed).
+  nsExec::ExecToLog '"$INSTDIR\tessarin.exe" --remove-service'
+  Pop $0
   Push $INSTDIR
   Call un.WaitUntilClosed
 
@@ -297,4 +301,6 @@ Section "Uninstall"
   ${EndIf}
 
   DeleteRegKey HKLM "${UNINST_KEY}"
+  ; "登录时启动" of the user who uninstalls.
+  DeleteRegValue HKCU "Software\Microsoft\Windows\CurrentVersion\Run" "Tessarin"
 SectionEnd
