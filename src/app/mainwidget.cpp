@@ -9,7 +9,6 @@
 #include "ui/widgets/confirmbox.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -113,11 +112,6 @@ void MainWidget::initUi()
     settingsNotice->hide();
     fontBarLayout->addWidget(settingsNotice, 1);
     fontBarLayout->addStretch();
-    // The window comes up by itself when the operator logs in.
-    loginStartBox = new QCheckBox(QStringLiteral("登录时启动"));
-    loginStartBox->setObjectName(QStringLiteral("LoginStartBox"));
-    loginStartBox->setChecked(Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
-    fontBarLayout->addWidget(loginStartBox);
     fontBarLayout->addWidget(logsButton);
     fontBarLayout->addWidget(quitButton);
     mainLayout->addLayout(fontBarLayout);
@@ -148,6 +142,12 @@ void MainWidget::initUi()
     logsAction = new QAction(QStringLiteral("打开日志文件夹"), this);
     trayMenu->addAction(showAction);
     trayMenu->addAction(logsAction);
+    // The window comes up by itself when the operator logs in. In the menu
+    // rather than the font bar, which has no room for it at large sizes.
+    loginStartAction = new QAction(QStringLiteral("登录时启动"), this);
+    loginStartAction->setCheckable(true);
+    loginStartAction->setChecked(Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
+    trayMenu->addAction(loginStartAction);
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
     trayIcon->setContextMenu(trayMenu);
@@ -198,12 +198,12 @@ void MainWidget::initConnect()
         QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
     };
     connect(logsAction, &QAction::triggered, this, openLogs);
-    connect(loginStartBox, &QCheckBox::toggled, this, [this](bool on) {
+    connect(loginStartAction, &QAction::toggled, this, [this](bool on) {
         if (Platform::setStartAtLogin(QCoreApplication::applicationFilePath(), on))
             return;
-        // The box says what holds.
-        const QSignalBlocker blocker(loginStartBox);
-        loginStartBox->setChecked(!on);
+        // The tick says what holds.
+        const QSignalBlocker blocker(loginStartAction);
+        loginStartAction->setChecked(!on);
     });
     connect(logsButton, &QPushButton::clicked, this, openLogs);
     connect(quitButton, &QPushButton::clicked, this, &MainWidget::quit);

@@ -7,7 +7,6 @@
 
 class MediaServerSetup;
 class QAction;
-class QCheckBox;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -63,7 +62,7 @@ private:
     QLabel *sizeLabel = nullptr;
     QPushButton *quitButton = nullptr;
     QPushButton *logsButton = nullptr;
-    QCheckBox *loginStartBox = nullptr;
+    QAction *loginStartAction = nullptr;
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;
