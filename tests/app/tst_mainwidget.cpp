@@ -1,3 +1,4 @@
+#include "platform/platform.h"
 // The main window in this process, on settings in a temporary application
 // directory.
 
@@ -25,6 +26,8 @@
 #include <QSlider>
 #include <QSplitter>
 #include <QSystemTrayIcon>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -205,6 +208,12 @@ void TestMainWidget::windowLayout()
 
 void TestMainWidget::trayEntry()
 {
+#if !defined(Q_OS_WIN)
+    // The user's own autostart folder stays as it is.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const auto restore = qScopeGuard([] { qunsetenv("XDG_CONFIG_HOME"); });
+#endif
     TestSupport::TempAppDir app;
     app.initialize();
     MainWidget w;
@@ -216,13 +225,23 @@ void TestMainWidget::trayEntry()
     QCOMPARE(tray->toolTip(), QStringLiteral("Orvane国标28181服务器"));
     QVERIFY(tray->contextMenu());
     const QList<QAction *> actions = tray->contextMenu()->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 5);
     QCOMPARE(actions.at(0)->text(), QStringLiteral("显示"));
     QVERIFY(!actions.at(0)->icon().isNull());
     QCOMPARE(actions.at(1)->text(), QStringLiteral("打开日志文件夹"));
-    QVERIFY(actions.at(2)->isSeparator());
-    QCOMPARE(actions.at(3)->text(), QStringLiteral("退出"));
-    QVERIFY(!actions.at(3)->icon().isNull());
+    QVERIFY(actions.at(3)->isSeparator());
+    QCOMPARE(actions.at(4)->text(), QStringLiteral("退出"));
+    QVERIFY(!actions.at(4)->icon().isNull());
+
+    // 登录时启动 registers this program for the log-in and removes it again.
+    QAction *login = actions.at(2);
+    QCOMPARE(login->text(), QStringLiteral("登录时启动"));
+    QVERIFY(login->isCheckable() && !login->isChecked());
+    login->trigger();
+    QVERIFY(Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
+    login->trigger();
+    QVERIFY(!login->isChecked());
+    QVERIFY(!Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
 }
 
 void TestMainWidget::closeKeepsProgramRunning()
