@@ -533,6 +533,35 @@ bool removeSystemService(const QString &name, QString *error)
     return deleted;
 }
 
+namespace {
+
+const QString kRunKey = QStringLiteral("HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString kRunValue = QStringLiteral("Tessarin");
+
+QString runCommand(const QString &program)
+{
+    return QLatin1Char('"') + QDir::toNativeSeparators(program) + QLatin1Char('"');
+}
+
+} // namespace
+
+bool startsAtLogin(const QString &program)
+{
+    const QSettings run(kRunKey, QSettings::NativeFormat);
+    return run.value(kRunValue).toString().compare(runCommand(program), Qt::CaseInsensitive) == 0;
+}
+
+bool setStartAtLogin(const QString &program, bool on)
+{
+    QSettings run(kRunKey, QSettings::NativeFormat);
+    if (on)
+        run.setValue(kRunValue, runCommand(program));
+    else
+        run.remove(kRunValue);
+    run.sync();
+    return run.status() == QSettings::NoError;
+}
+
 } // namespace Platform
 
 // Settings defaults (see setting/platformdefaults.h).
