@@ -23,11 +23,12 @@ int serve(int &argc, char **argv)
     // No display, no window system: the platform runs with nobody logged in.
     QCoreApplication app(argc, argv);
 
-    const InstanceGuard guard;
+    InstanceGuard guard;
     if (guard.othersRun()) {
         std::fprintf(stderr, "tessarin: %s\n", QStringLiteral("程序已经启动, 请勿重复启动!").toLocal8Bit().constData());
         return 1;
     }
+    guard.markAsService();
     SetupConfig::instance()->initialize(QCoreApplication::applicationDirPath());
     EventLog::note(kSource, QStringLiteral("服务启动（进程 %1）").arg(QCoreApplication::applicationPid()));
 

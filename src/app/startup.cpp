@@ -12,6 +12,7 @@
 #include <QSharedMemory>
 
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <memory>
 #include <thread>
@@ -57,19 +58,37 @@ InstanceGuard::InstanceGuard()
     // it wait for ever: it gets two seconds, off the main thread.
     auto guard = std::make_shared<QSharedMemory>(QString::fromLatin1(kGuardKey));
     memory = guard;
-    std::packaged_task<bool()> check([guard] {
+    // 0: nobody else, 1: another copy, 2: another copy that is the service.
+    std::packaged_task<int()> check([guard] {
         dropStaleGuard();
+        if (guard->attach(QSharedMemory::ReadWrite)) {
+            guard->lock();
+            const bool service = static_cast<const char *>(guard->constData())[0] == 1;
+            guard->unlock();
+            return service ? 2 : 1;
+        }
         // Two copies started together may both find no segment to attach
         // to; the creation decides between them, so one that loses it is a
         // second copy too. Any other failure does not keep us from running.
-        return guard->attach(QSharedMemory::ReadWrite)
-            || (!guard->create(1, QSharedMemory::ReadWrite) && guard->error() == QSharedMemory::AlreadyExists);
+        return !guard->create(1, QSharedMemory::ReadWrite) && guard->error() == QSharedMemory::AlreadyExists ? 1 : 0;
     });
-    std::future<bool> guardSays = check.get_future();
+    std::future<int> guardSays = check.get_future();
     std::thread(std::move(check)).detach();
     const bool guardAnswered = guardSays.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
-    const bool guardRunning = guardAnswered && guardSays.get();
+    const int holder = guardAnswered ? guardSays.get() : 0;
+    const bool guardRunning = holder > 0;
+    service = holder == 2;
     running = lock == Platform::InstanceLock::HeldElsewhere || (lock == Platform::InstanceLock::NotUsed && guardRunning);
+}
+
+void InstanceGuard::markAsService()
+{
+    // A fresh segment is all zeros; only the copy that made it marks it.
+    if (!memory || !memory->isAttached() || running)
+        return;
+    memory->lock();
+    static_cast<char *>(memory->data())[0] = 1;
+    memory->unlock();
 }
 
 int runLauncher(int &argc, char **argv)
@@ -83,8 +102,13 @@ int runLauncher(int &argc, char **argv)
 
     const InstanceGuard guard;
     if (guard.othersRun()) {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"),
-                        QStringLiteral("程序已经启动, 请勿重复启动!"), QMessageBox::Ok);
+        // While the service runs, the servers are its own: no window may
+        // start a second set.
+        const QString text = guard.serviceRuns()
+            ? QStringLiteral("平台正以服务方式运行，服务器由服务监管，不能再打开窗口。")
+            : QStringLiteral("程序已经启动, 请勿重复启动!");
+        std::fprintf(stderr, "tessarin: %s\n", text.toLocal8Bit().constData());
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), text, QMessageBox::Ok);
         box.exec();
         return 0;
     }

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+class QSharedMemory;
+
 // The whole start-up of the launcher: single-instance guard, settings, main
 // window, style sheet, event loop. Returns the process exit code.
 int runLauncher(int &argc, char **argv);
@@ -13,10 +15,15 @@ class InstanceGuard
 public:
     InstanceGuard();
     bool othersRun() const { return running; }
+    // The one that runs is the service (as far as the guard could tell).
+    bool serviceRuns() const { return service; }
+    // Tells later copies that this one is the service.
+    void markAsService();
 
 private:
-    std::shared_ptr<void> memory;
+    std::shared_ptr<QSharedMemory> memory;
     bool running = false;
+    bool service = false;
 };
 
 // The launcher without a window ("tessarin --service"): supervises the

@@ -67,12 +67,14 @@ private slots:
     void newCopyStartsAfterTheFirstEnds_data();
     void newCopyStartsAfterTheFirstEnds();
     void missingStyleSheetStillOpensWindow();
+    void windowWhileTheServiceRuns();
 
 private:
     // A ready-to-run folder: a copy of the launcher, with or without its
     // style sheet.
     QString makeRunFolder(bool withStyleSheet);
-    QProcess *startLauncher(const QString &program);
+    // arguments given, its standard error is kept for the test instead of shown.
+    QProcess *startLauncher(const QString &program, const QStringList &arguments = QStringList());
     QString xdotool(const QStringList &args);
     QStringList visibleWindows(QProcess *launcher, const QString &name = QString());
     QString windowName(const QString &id);
@@ -159,7 +161,7 @@ QString TestStartup::makeRunFolder(bool withStyleSheet)
     return program;
 }
 
-QProcess *TestStartup::startLauncher(const QString &program)
+QProcess *TestStartup::startLauncher(const QString &program, const QStringList &arguments)
 {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -169,7 +171,8 @@ QProcess *TestStartup::startLauncher(const QString &program)
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmpDir->path()); // private (0700), like a real one
     process->setProcessEnvironment(env);
     process->setProgram(program);
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->setArguments(arguments);
+    process->setProcessChannelMode(arguments.isEmpty() ? QProcess::ForwardedErrorChannel : QProcess::SeparateChannels);
     process->setStandardOutputFile(QProcess::nullDevice());
     process->start();
     process->waitForStarted();
@@ -295,6 +298,32 @@ void TestStartup::secondCopyIsRefused()
     // The first copy is not disturbed.
     QCOMPARE(first->state(), QProcess::Running);
     QCOMPARE(visibleWindows(first, QStringLiteral("Orvane")).size(), 1);
+}
+
+// The service holds the installation: a window started beside it is refused,
+// and says why; the service runs on.
+void TestStartup::windowWhileTheServiceRuns()
+{
+    const QString program = makeRunFolder(true);
+    QVERIFY(!program.isEmpty());
+    const QString events = QFileInfo(program).path() + QStringLiteral("/logs/events.log");
+    QProcess *service = startLauncher(program, {QStringLiteral("--service")});
+    QTRY_VERIFY_WITH_TIMEOUT(fileState(events).bytes.contains("服务启动"), kWait);
+
+    QProcess *window = startLauncher(program, {QStringLiteral("-platform"), QStringLiteral("xcb")});
+    QStringList boxes;
+    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(window)).isEmpty() || window->state() == QProcess::NotRunning,
+                             kWait);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
+    QCOMPARE(closeRefusalBox(window, boxes.first()), 0);
+    const QString said = QString::fromLocal8Bit(window->readAllStandardError());
+    QVERIFY2(said.contains(QStringLiteral("平台正以服务方式运行")), qPrintable(said));
+
+    QCOMPARE(service->state(), QProcess::Running);
+    service->terminate();
+    QVERIFY(service->waitForFinished(kWait));
+    QCOMPARE(service->exitCode(), 0);
 }
 
 // Another local user holds the shared memory guard's lock in the shared temp
