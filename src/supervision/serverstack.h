@@ -8,7 +8,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
 
 class ServerSupervisor;
 
@@ -45,7 +44,7 @@ public:
 
     // Where the main server's path, working directory and parameters come
     // from when it starts: a panel's fields, else the settings file.
-    void setFields(Loader source) { fields = std::move(source); }
+    void setFields(Loader provider) { fields = std::move(provider); }
     // "启动": the main server (a stack with services starts those first),
     // unless a start must be refused.
     virtual void start();
