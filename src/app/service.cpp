@@ -1,6 +1,5 @@
 #include "app/startup.h"
 
-#include "database/sqlprocessthread.h"
 #include "platform/platform.h"
 #include "setting/setupconfig.h"
 #include "supervision/eventlog.h"
@@ -72,12 +71,7 @@ int serve(int &argc, char **argv)
     const int code = app.exec();
     sip.reset();
     media.reset();
-    EventLog::note(kSource, QStringLiteral("服务已结束"));
-    if (SqlProcessThread::anyLeftRunning()) {
-        EventLog::flush();
-        Platform::endProcessNow(code);
-    }
-    return code;
+    return endLauncher(code, QStringLiteral("服务已结束"));
 }
 
 } // namespace

@@ -127,7 +127,12 @@ int runLauncher(int &argc, char **argv)
     const int code = app.exec();
     // The servers are stopped and the logs written when the window goes.
     window.reset();
-    EventLog::note(QStringLiteral("Launcher"), QStringLiteral("启动器已结束"));
+    return endLauncher(code, QStringLiteral("启动器已结束"));
+}
+
+int endLauncher(int code, const QString &ended)
+{
+    EventLog::note(QStringLiteral("Launcher"), ended);
     if (SqlProcessThread::anyLeftRunning()) {
         EventLog::flush();
         Platform::endProcessNow(code);

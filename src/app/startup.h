@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 class QSharedMemory;
@@ -33,6 +35,11 @@ int runService(int &argc, char **argv);
 // "tessarin --install-service" / "--remove-service": the system service
 // that runs runService at boot (Windows; on Linux the package's unit).
 int manageService(int &argc, char **argv, bool install);
+
+// The end of a launcher, window or service, once its servers are gone:
+// notes it in the event log; a database step that could not be stopped does
+// not keep the process alive.
+int endLauncher(int code, const QString &ended);
 
 // Registers the images compiled into the GUI library.
 void initLauncherResources();

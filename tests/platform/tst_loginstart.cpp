@@ -8,8 +8,8 @@
 namespace {
 
 #if !defined(Q_OS_WIN)
-// The program a desktop session runs for an Exec= line, as the Desktop
-// Entry specification reads it: string escapes, then one quoted argument.
+// The program a desktop session runs for an Exec= line, as freedesktop.org
+// desktop entries are read: string escapes, then one quoted argument.
 QString programOf(const QString &line)
 {
     QString value;
