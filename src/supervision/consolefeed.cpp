@@ -120,7 +120,7 @@ private:
 };
 
 ConsoleFeed::ConsoleFeed(const QString &logPath, const char *sourcePath, QObject *parent)
-    : QObject(parent)
+    : FeedQueue(parent)
     // Before the log's and the feed's threads allocate anything.
     , logFile((Platform::shareOneHeap(), new ServerLog(logPath)))
     , worker(new Worker(this, sourcePath))
@@ -164,9 +164,15 @@ void ConsoleFeed::sync()
     QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection);
 }
 
-void ConsoleFeed::deliver(QVector<Item> &items)
+FeedQueue::FeedQueue(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void FeedQueue::deliver(QVector<Item> &items, qint64 skipped)
 {
     QMutexLocker locker(&mutex);
+    skippedChars += skipped;
     for (Item &item : items) {
         pendingChars += item.text.size() + 1;
         pending.append(std::move(item));
@@ -193,7 +199,7 @@ void ConsoleFeed::deliver(QVector<Item> &items)
     }
 }
 
-QVector<ConsoleFeed::Item> ConsoleFeed::take(qint64 maxChars, qint64 *skipped)
+QVector<FeedQueue::Item> FeedQueue::take(qint64 maxChars, qint64 *skipped)
 {
     QMutexLocker locker(&mutex);
     QVector<Item> items;
@@ -216,13 +222,13 @@ QVector<ConsoleFeed::Item> ConsoleFeed::take(qint64 maxChars, qint64 *skipped)
     return items;
 }
 
-bool ConsoleFeed::hasPending() const
+bool FeedQueue::hasPending() const
 {
     QMutexLocker locker(&mutex);
     return !pending.isEmpty();
 }
 
-void ConsoleFeed::discardPending()
+void FeedQueue::discardPending()
 {
     QMutexLocker locker(&mutex);
     pending.clear();

@@ -8,16 +8,18 @@
 #include <QDir>
 
 ServerStack::ServerStack(const QString &group, const char *sourcePath, Loader loader, Saver saver, QObject *parent)
-    : QObject(parent)
-    , fields(std::move(loader))
+    : StackLink(parent)
     , groupName(group)
     , source(sourcePath)
     , save(std::move(saver))
 {
+    fields = std::move(loader);
     // A child: it goes after the servers (see the destructor).
     consoleFeed = new ConsoleFeed(ServerLog::folder(SetupConfig::instance()->configDir()) + QLatin1Char('/') + group
                                       + QStringLiteral(".log"),
                                   sourcePath, this);
+    connect(consoleFeed->log(), &ServerLog::failed, this, &StackLink::logFailed);
+    connect(consoleFeed->log(), &ServerLog::recovered, this, &StackLink::logRecovered);
 }
 
 ServerStack::~ServerStack()
@@ -48,8 +50,12 @@ ServerSupervisor *ServerStack::addServer(const QString &name, ConsoleFeed::Decod
 {
     auto *server = new ServerSupervisor(this, name, output, alarmOnEnd);
     servers.append(server);
-    if (servers.size() == 1)
+    if (servers.size() == 1) {
         server->setMain();
+        connect(server, &ServerSupervisor::statusChanged, this, &StackLink::mainStatusChanged);
+        connect(server, &ServerSupervisor::figuresChanged, this, &StackLink::figuresChanged);
+        connect(server, &ServerSupervisor::workDirCorrected, this, &StackLink::workDirCorrected);
+    }
     return server;
 }
 
@@ -57,6 +63,26 @@ void ServerStack::start()
 {
     if (!mainServer()->refuseWhileBusy())
         mainServer()->start(fields());
+}
+
+void ServerStack::stop()
+{
+    mainServer()->stop();
+}
+
+bool ServerStack::autoRestart() const
+{
+    return mainServer()->autoRestart();
+}
+
+void ServerStack::setAutoRestart(bool on)
+{
+    mainServer()->setAutoRestart(on);
+}
+
+QStringList ServerStack::figures()
+{
+    return mainServer()->figures();
 }
 
 void ServerStack::startWithLauncher()

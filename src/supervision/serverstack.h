@@ -2,12 +2,12 @@
 
 #include "setting/serverparam.h"
 #include "supervision/consolefeed.h"
+#include "supervision/stacklink.h"
 
 #include <QList>
 #include <QObject>
 #include <QStringList>
 
-#include <functional>
 
 class ServerSupervisor;
 
@@ -16,15 +16,14 @@ class ServerSupervisor;
 // server added is the stack's main server (its status is the stack's). What
 // concerns them together lives here: the console feed, refusals, notes, the
 // settings saved before a start, and stopping them all at once.
-class ServerStack : public QObject
+class ServerStack : public StackLink
 {
     Q_OBJECT
     Q_DISABLE_COPY(ServerStack)
 
 public:
-    // The main server's fields as stored, and how to store them (false when
-    // the file could not be written).
-    using Loader = std::function<ServerParam()>;
+    // How to store the main server's fields (false when the file could not
+    // be written); the loader gives them as stored.
     using Saver = std::function<bool(const ServerParam &)>;
 
     // group: the settings group, also the log file's and the event log's name.
@@ -39,31 +38,32 @@ public:
     ServerSupervisor *mainServer() const { return servers.value(0); }
     const QList<ServerSupervisor *> &allServers() const { return servers; }
     ConsoleFeed *feed() const { return consoleFeed; }
+    FeedQueue *queue() const override { return consoleFeed; }
+    void syncQueue() override { consoleFeed->sync(); }
     QString group() const { return groupName; }
     const char *sourcePath() const { return source; }
 
-    // Where the main server's path, working directory and parameters come
-    // from when it starts: a panel's fields, else the settings file.
-    void setFields(Loader provider) { fields = std::move(provider); }
     // "启动": the main server (a stack with services starts those first),
     // unless a start must be refused.
-    virtual void start();
+    void start() override;
+    // "关闭": the main server.
+    void stop() override;
     // Starts the stack when its settings say so ("随启动器启动").
     void startWithLauncher();
-    bool startsWithLauncher() const;
+    bool startsWithLauncher() const override;
     // Also remembered in the settings file.
-    void setStartWithLauncher(bool on);
+    void setStartWithLauncher(bool on) override;
+    bool autoRestart() const override;
+    void setAutoRestart(bool on) override;
+    QStringList figures() override;
 
-    // The names of the servers that run (or are stopping).
-    QStringList runningServers() const;
-    // "媒体服务器：运行中" and the like, one per server.
-    QStringList serverStates() const;
+    QStringList runningServers() const override;
+    QStringList serverStates() const override;
     // Quitting: asks every server to stop at once, so that all share one
     // grace period; the destructor waits out the rest.
-    void stopAll();
+    void stopAll() override;
 
-    // A line of the launcher's own in the console and the log, and in the event log.
-    void note(const QString &text, bool failure = false);
+    void note(const QString &text, bool failure = false) override;
     // A refused start: noted in the event log and reported (refused).
     void refuse(const QString &text);
     // Saves the fields before a start; a failure is said once a run.
@@ -74,22 +74,9 @@ public:
     // Into the console and the log, and noted in the event log.
     void banner(const QString &text, ConsoleFeed::Kind kind);
 
-signals:
-    // A server the operator did not stop ended, or did not start: how says
-    // how ("异常终止", "结束，退出码 3", "未能启动").
-    void serverEnded(const QString &name, const QString &how);
-    void serverRunning(const QString &name);
-    // Any server started or ended.
-    void statesChanged();
-    void refused(const QString &text);
-    // A short text that stays while something is wrong (empty text: it is
-    // over), with detail for a tool tip.
-    void statusNote(const QString &key, const QString &text, const QString &detail);
-
 protected:
     // For a stack whose own parts must outlive the servers.
     void deleteServers();
-    Loader fields;
 
 private:
     QString groupName;

@@ -73,6 +73,7 @@ SipStack::SipStack(QObject *parent)
             note(QStringLiteral("更新启动：") + QString::fromUtf8(done[index - 1]));
         if (index == total)
             emit updateStep(QStringLiteral("更新启动完成"));
+        emit updateProgress(index, total);
     });
     connect(sequence, &UpdateStart::failed, this, [this](const QString &message) {
         emit updateStep(stepText(sequence->step(), false));
@@ -261,6 +262,22 @@ bool SipStack::updateCleans() const
 {
     const UpdateStart::Step step = sequence->step();
     return step == UpdateStart::Step::Connect || step == UpdateStart::Step::Clean;
+}
+
+bool SipStack::updateRunning() const
+{
+    return sequence->isRunning();
+}
+
+void SipStack::runUpdate()
+{
+    // A second press while it runs would queue the whole chain again.
+    if (sequence->isRunning() || prepareUpdate())
+        return;
+    emit updateBegun();
+    // Runs the step the sequence stands at: the connection when idle, the
+    // step that failed after an error.
+    sequence->begin();
 }
 
 bool SipStack::prepareUpdate()

@@ -34,16 +34,15 @@ public:
     // once both accept connections (at most kServiceWaitSeconds).
     void start() override;
     // "关闭": a wait is cancelled, all three are stopped.
-    void stop();
+    void stop() override;
     // Start the MySQL command / Redis when enabled and not running.
     void setupMysql();
     void setupRedis();
 
-    // The refusal a press of "更新启动" gets now; empty when it may go on.
-    QString updateRefusal() const;
-    // Whether the next update start begins with (or resumes at) the clean
-    // script, which drops every table and needs the operator's yes.
-    bool updateCleans() const;
+    bool updateRunning() const override;
+    QString updateRefusal() const override;
+    bool updateCleans() const override;
+    void runUpdate() override;
     // The services start, then the refusal (true: refused). Afterwards the
     // caller begins the sequence.
     bool prepareUpdate();
@@ -51,12 +50,6 @@ public:
     static QString stepName(UpdateStart::Step step);
     // "正在…" while the step runs, "未完成：…" after it failed.
     static QString stepText(UpdateStart::Step step, bool running);
-
-signals:
-    // The step the update start stands at, as text.
-    void updateStep(const QString &text);
-    void updateFailed(const QString &message);
-    void updateNotReady();
 
 private:
     void startSipServer(bool waitForServices);

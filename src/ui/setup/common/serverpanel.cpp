@@ -3,7 +3,6 @@
 #include "supervision/consolefeed.h"
 #include "supervision/launchrules.h"
 #include "supervision/serverlog.h"
-#include "supervision/serversupervisor.h"
 #include "ui/widgets/clineedit.h"
 #include "ui/widgets/consolepalette.h"
 #include "ui/widgets/consolesearch.h"
@@ -106,7 +105,7 @@ void showRefusal(const QString &text)
 
 } // namespace
 
-ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *parent)
+ServerPanel::ServerPanel(const Texts &panelTexts, StackLink *stack, QWidget *parent)
     : QWidget(parent)
     , texts(panelTexts)
     , servers(stack)
@@ -142,7 +141,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *p
     buttonLayout->addWidget(clearButton, 1, 0);
     buttonLayout->addWidget(searchButton, 1, 1);
     autoRestartBox = new QCheckBox(QStringLiteral("自动重启"));
-    autoRestartBox->setChecked(servers->mainServer()->autoRestart());
+    autoRestartBox->setChecked(servers->autoRestart());
     buttonLayout->addWidget(autoRestartBox, 2, 0, 1, 2);
     startWithLauncherBox = new QCheckBox(QStringLiteral("随启动器启动"));
     startWithLauncherBox->setChecked(servers->startsWithLauncher());
@@ -206,40 +205,38 @@ ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *p
     console->setHighlighter(highlighter);
     setServerStatus(0);
 
-    feed = servers->feed();
-    ServerLog *log = feed->log();
+    feed = servers->queue();
     // What the feed made is shown once a frame at most.
     takeTimer = new QTimer(this);
     takeTimer->setSingleShot(true);
     connect(takeTimer, &QTimer::timeout, this, &ServerPanel::showFed);
-    connect(feed, &ConsoleFeed::ready, this, [this] {
+    connect(feed, &FeedQueue::ready, this, [this] {
         if (!takeTimer->isActive())
             takeTimer->start(int(qMax<qint64>(0, kFrameMs - sinceTake.elapsed())));
     });
     sinceTake.start();
-    connect(log, &ServerLog::failed, this, [this](const QString &message) {
+    connect(servers.get(), &StackLink::logFailed, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
         setStatusNote(QStringLiteral("log"), QStringLiteral("日志写入失败，每 10 秒重试"), message);
     });
-    connect(log, &ServerLog::recovered, this, [this](const QString &message) {
+    connect(servers.get(), &StackLink::logRecovered, this, [this](const QString &message) {
         console->appendParagraph(message, coloured(ConsolePalette::note()));
         setStatusNote(QStringLiteral("log"), QString());
     });
 
     // What the servers do, shown.
-    ServerSupervisor *main = servers->mainServer();
-    connect(main, &ServerSupervisor::statusChanged, this, [this](bool started) { setServerStatus(started ? 1 : 0); });
-    connect(main, &ServerSupervisor::figuresChanged, this, &ServerPanel::updateFigures);
-    connect(main, &ServerSupervisor::workDirCorrected, workDirField, &QLineEdit::setText);
-    connect(autoRestartBox, &QCheckBox::toggled, main, &ServerSupervisor::setAutoRestart);
-    connect(startWithLauncherBox, &QCheckBox::toggled, servers.get(), &ServerStack::setStartWithLauncher);
+    connect(stack, &StackLink::mainStatusChanged, this, [this](bool started) { setServerStatus(started ? 1 : 0); });
+    connect(stack, &StackLink::figuresChanged, this, &ServerPanel::updateFigures);
+    connect(stack, &StackLink::workDirCorrected, workDirField, &QLineEdit::setText);
+    connect(autoRestartBox, &QCheckBox::toggled, stack, &StackLink::setAutoRestart);
+    connect(startWithLauncherBox, &QCheckBox::toggled, stack, &StackLink::setStartWithLauncher);
     // A server starts with what the fields hold when it starts.
     servers->setFields([this] { return typedParam(); });
-    connect(servers.get(), &ServerStack::refused, this, &showRefusal);
-    connect(servers.get(), &ServerStack::statusNote, this, &ServerPanel::setStatusNote);
-    connect(servers.get(), &ServerStack::serverEnded, this, &ServerPanel::serverEnded);
-    connect(servers.get(), &ServerStack::serverRunning, this, &ServerPanel::serverRunning);
-    connect(servers.get(), &ServerStack::statesChanged, this, &ServerPanel::statesChanged);
+    connect(stack, &StackLink::refused, this, &showRefusal);
+    connect(stack, &StackLink::statusNote, this, &ServerPanel::setStatusNote);
+    connect(stack, &StackLink::serverEnded, this, &ServerPanel::serverEnded);
+    connect(stack, &StackLink::serverRunning, this, &ServerPanel::serverRunning);
+    connect(stack, &StackLink::statesChanged, this, &ServerPanel::statesChanged);
 
     for (CLineEdit *field : {pathField, workDirField, paramField})
         connect(field, &QLineEdit::returnPressed, startButton, &QPushButton::click);
@@ -274,7 +271,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, ServerStack *stack, QWidget *p
 ServerPanel::~ServerPanel()
 {
     // Nothing the servers report while they go may reach a panel half gone.
-    disconnect(feed->log(), nullptr, this, nullptr);
+    disconnect(feed, nullptr, this, nullptr);
     for (QObject *part : servers->findChildren<QObject *>())
         disconnect(part, nullptr, this, nullptr);
     disconnect(servers.get(), nullptr, this, nullptr);
@@ -324,7 +321,7 @@ void ServerPanel::showFed()
 
 void ServerPanel::showPendingOutput()
 {
-    feed->sync();
+    servers->syncQueue();
     do {
         console->flush();
         showFed();
@@ -358,7 +355,7 @@ void ServerPanel::setServerStatus(int started)
 
 void ServerPanel::updateFigures()
 {
-    QStringList parts = servers->mainServer()->figures();
+    QStringList parts = servers->figures();
     // A narrow panel wraps between figures, never inside one (Chinese text
     // may otherwise break between any two characters).
     // A figure wider than the label (very large fonts) may still wrap at its

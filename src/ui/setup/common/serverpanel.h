@@ -3,6 +3,7 @@
 #include "setting/serverparam.h"
 #include "supervision/consolefeed.h"
 #include "supervision/serverstack.h"
+#include "supervision/stacklink.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -59,8 +60,9 @@ public:
     // Shows now what the programs wrote so far (made on the feed's thread,
     // shown once a frame otherwise).
     void showPendingOutput();
-    // What the panel shows.
-    ServerStack *stack() const { return servers.get(); }
+    // What the panel shows; stack() is null when it is the service's.
+    StackLink *link() const { return servers.get(); }
+    ServerStack *stack() const { return qobject_cast<ServerStack *>(servers.get()); }
 
 signals:
     // A server the operator did not stop ended, or did not start: how says
@@ -77,7 +79,7 @@ public:
 
 protected:
     // Takes the stack; its main server is the one the status shows.
-    ServerPanel(const Texts &texts, ServerStack *stack, QWidget *parent);
+    ServerPanel(const Texts &texts, StackLink *stack, QWidget *parent);
 
     void setServerStatus(int started);
     // The fields as typed, also kept in programPath, workPath and param.
@@ -159,10 +161,10 @@ private:
     void fitControls();
 
     Texts texts;
-    std::unique_ptr<ServerStack> servers;
+    std::unique_ptr<StackLink> servers;
     QMap<QString, QPair<QString, QString>> statusNotes;
     QTimer *figuresTimer = nullptr;
-    ConsoleFeed *feed = nullptr;
+    FeedQueue *feed = nullptr;
     QTimer *takeTimer = nullptr;
     QElapsedTimer sinceTake;
 };

@@ -7,9 +7,14 @@
 #include <QPushButton>
 
 MediaServerSetup::MediaServerSetup(QWidget *parent)
-    : ServerPanel({QStringLiteral("媒体服务器已启动"), QStringLiteral("媒体服务器未启动")}, ServerStack::mediaServer(),
-                  parent)
-    , server(stack()->mainServer())
+    : MediaServerSetup(nullptr, parent)
+{
+}
+
+MediaServerSetup::MediaServerSetup(StackLink *link, QWidget *parent)
+    : ServerPanel({QStringLiteral("媒体服务器已启动"), QStringLiteral("媒体服务器未启动")},
+                  link ? link : ServerStack::mediaServer(), parent)
+    , server(stack() ? stack()->mainServer() : nullptr)
 {
     console->setAcceptDrops(true);
     paramField->setAcceptDrops(true);
@@ -20,26 +25,29 @@ MediaServerSetup::MediaServerSetup(QWidget *parent)
 
 void MediaServerSetup::slotSetupProgram()
 {
-    stack()->start();
+    link()->start();
 }
 
 void MediaServerSetup::slotClostProgram()
 {
     // The status turns to not started when the server has ended.
-    server->stop();
+    link()->stop();
 }
 
 void MediaServerSetup::slotReadRecord()
 {
-    server->readStandardOutput();
+    if (server)
+        server->readStandardOutput();
 }
 
 void MediaServerSetup::slotProcessError(QProcess::ProcessError error)
 {
-    server->appendStartFailure(error);
+    if (server)
+        server->appendStartFailure(error);
 }
 
 void MediaServerSetup::slotProcessFinished(int index, QProcess::ExitStatus status)
 {
-    server->appendEndBanner(index, status);
+    if (server)
+        server->appendEndBanner(index, status);
 }

@@ -14,6 +14,8 @@ class MediaServerSetup : public ServerPanel
 
 public:
     explicit MediaServerSetup(QWidget *parent = nullptr);
+    // Shows the media server behind link (the service's); null: one of its own.
+    explicit MediaServerSetup(StackLink *link, QWidget *parent = nullptr);
 
 private slots:
     void slotSetupProgram();
@@ -25,5 +27,5 @@ private slots:
     void slotProcessFinished(int index, QProcess::ExitStatus status);
 
 private:
-    ServerSupervisor *server = nullptr;
+    ServerSupervisor *server = nullptr;     // null when the stack is the service's
 };

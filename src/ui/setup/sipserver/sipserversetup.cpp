@@ -24,8 +24,13 @@ void warn(const QString &text)
 } // namespace
 
 SipServerSetup::SipServerSetup(QWidget *parent)
-    : ServerPanel({QStringLiteral("服务器已启动"), QStringLiteral("服务器未启动")}, new SipStack, parent)
-    , sip(static_cast<SipStack *>(stack()))
+    : SipServerSetup(nullptr, parent)
+{
+}
+
+SipServerSetup::SipServerSetup(StackLink *link, QWidget *parent)
+    : ServerPanel({QStringLiteral("服务器已启动"), QStringLiteral("服务器未启动")}, link ? link : new SipStack, parent)
+    , sip(qobject_cast<SipStack *>(stack()))
 {
     // One line: one character per line reads badly, and a tall narrow
     // button clipped its last characters at larger font sizes.
@@ -69,11 +74,16 @@ SipServerSetup::SipServerSetup(QWidget *parent)
     connect(updateButton, &QPushButton::clicked, this, &SipServerSetup::loadDataSetupProgram);
     connect(closeButton, &QPushButton::clicked, this, &SipServerSetup::slotClostProgram);
 
-    UpdateStart *sequence = sip->updateStart();
-    connect(sequence, &UpdateStart::progress, this, &SipServerSetup::execSqlTip);
-    connect(sip, &SipStack::updateStep, stepLabel, &QLabel::setText);
-    connect(sip, &SipStack::updateFailed, this, &SipServerSetup::sqlError);
-    connect(sip, &SipStack::updateNotReady, this, [] { warn(QStringLiteral("SIP服务器未在等待时间内就绪")); });
+    StackLink *servers = this->link();
+    connect(servers, &StackLink::updateProgress, this, &SipServerSetup::execSqlTip);
+    connect(servers, &StackLink::updateStep, stepLabel, &QLabel::setText);
+    connect(servers, &StackLink::updateFailed, this, &SipServerSetup::sqlError);
+    connect(servers, &StackLink::updateNotReady, this, [] { warn(QStringLiteral("SIP服务器未在等待时间内就绪")); });
+    connect(servers, &StackLink::updateBegun, this, [this] {
+        progressBar->setValue(0);
+        progressBar->show();
+        stepLabel->show();
+    });
 }
 
 void SipServerSetup::arrangeButtons(bool narrow)
@@ -87,84 +97,98 @@ void SipServerSetup::arrangeButtons(bool narrow)
 
 void SipServerSetup::setupMysql()
 {
-    sip->setupMysql();
+    if (sip)
+        sip->setupMysql();
 }
 
 void SipServerSetup::setupRedis()
 {
-    sip->setupRedis();
+    if (sip)
+        sip->setupRedis();
 }
 
 void SipServerSetup::slotSetupProgram()
 {
-    sip->start();
+    link()->start();
 }
 
 void SipServerSetup::slotClostProgram()
 {
-    sip->stop();
+    link()->stop();
     progressBar->hide();
     stepLabel->hide();
 }
 
 void SipServerSetup::readStandardOutput1()
 {
-    sip->sipServer()->readStandardOutput();
+    if (sip)
+        sip->sipServer()->readStandardOutput();
 }
 
 void SipServerSetup::processError1(QProcess::ProcessError error)
 {
-    sip->sipServer()->appendStartFailure(error);
+    if (sip)
+        sip->sipServer()->appendStartFailure(error);
 }
 
 void SipServerSetup::processFinished1(int index, QProcess::ExitStatus status)
 {
-    sip->sipServer()->appendEndBanner(index, status);
+    if (sip)
+        sip->sipServer()->appendEndBanner(index, status);
 }
 
 void SipServerSetup::readStandardError1()
 {
-    sip->sipServer()->readStandardError();
+    if (sip)
+        sip->sipServer()->readStandardError();
 }
 
 void SipServerSetup::readStandardOutput2()
 {
-    sip->mysqlCommand()->readStandardOutput();
+    if (sip)
+        sip->mysqlCommand()->readStandardOutput();
 }
 
 void SipServerSetup::processError2(QProcess::ProcessError error)
 {
-    sip->mysqlCommand()->appendStartFailure(error);
+    if (sip)
+        sip->mysqlCommand()->appendStartFailure(error);
 }
 
 void SipServerSetup::processFinished2(int index, QProcess::ExitStatus status)
 {
-    sip->mysqlCommand()->appendEndBanner(index, status);
+    if (sip)
+        sip->mysqlCommand()->appendEndBanner(index, status);
 }
 
 void SipServerSetup::readStandardError2()
 {
-    sip->mysqlCommand()->readStandardError();
+    if (sip)
+        sip->mysqlCommand()->readStandardError();
 }
 
 void SipServerSetup::readStandardOutput3()
 {
-    sip->redis()->readStandardOutput();
+    if (sip)
+        sip->redis()->readStandardOutput();
 }
 
 void SipServerSetup::processError3(QProcess::ProcessError error)
 {
-    sip->redis()->appendStartFailure(error);
+    if (sip)
+        sip->redis()->appendStartFailure(error);
 }
 
 void SipServerSetup::processFinished3(int index, QProcess::ExitStatus status)
 {
-    sip->redis()->appendEndBanner(index, status);
+    if (sip)
+        sip->redis()->appendEndBanner(index, status);
 }
 
 void SipServerSetup::readStandardError3()
 {
-    sip->redis()->readStandardError();
+    if (sip)
+        sip->redis()->readStandardError();
 }
 
 bool SipServerSetup::confirmClean()
@@ -179,24 +203,18 @@ bool SipServerSetup::confirmClean()
 
 void SipServerSetup::loadDataSetupProgram()
 {
+    StackLink *servers = link();
     // The sequence runs (a task queued or running, or the wait before the
     // update script): a second press would queue the whole chain again.
-    if (sip->updateStart()->isRunning())
+    if (servers->updateRunning())
         return;
     // One click must not drop the platform's tables unasked; a resumed
     // sequence past the clean step does not ask again.
-    if (sip->updateRefusal().isEmpty() && sip->updateCleans() && !confirmClean()) {
-        sip->note(QStringLiteral("更新启动已取消，数据库未改动"));
+    if (servers->updateRefusal().isEmpty() && servers->updateCleans() && !confirmClean()) {
+        servers->note(QStringLiteral("更新启动已取消，数据库未改动"));
         return;
     }
-    if (sip->prepareUpdate())
-        return;
-    progressBar->setValue(0);
-    progressBar->show();
-    stepLabel->show();
-    // Runs the step the sequence stands at: the connection when idle, the
-    // step that failed after an error.
-    sip->updateStart()->begin();
+    servers->runUpdate();
 }
 
 void SipServerSetup::sqlError(QString txt)

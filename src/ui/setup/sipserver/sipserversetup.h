@@ -18,6 +18,8 @@ class SipServerSetup : public ServerPanel
 
 public:
     explicit SipServerSetup(QWidget *parent = nullptr);
+    // Shows the SIP stack behind link (the service's); null: one of its own.
+    explicit SipServerSetup(StackLink *link, QWidget *parent = nullptr);
 
 protected:
     void arrangeButtons(bool narrow) override;
@@ -50,7 +52,7 @@ private:
     // The operator's yes before the clean script drops every table.
     bool confirmClean();
 
-    SipStack *sip = nullptr;
+    SipStack *sip = nullptr;     // null when the stack is the service's
     QPushButton *updateButton = nullptr;
     ColorProgressBar *progressBar = nullptr;
     QLabel *stepLabel = nullptr;
