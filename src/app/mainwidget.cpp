@@ -1,6 +1,7 @@
 #include "app/mainwidget.h"
 
 #include "platform/platform.h"
+#include "remote/remotestack.h"
 #include "setting/setupconfig.h"
 #include "supervision/serverstack.h"
 #include "supervision/eventlog.h"
@@ -17,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -35,8 +37,9 @@ constexpr int kMinFontSize = 12;
 constexpr int kMaxFontSize = 60;
 } // namespace
 
-MainWidget::MainWidget(QWidget *parent)
+MainWidget::MainWidget(ServiceConnection *attachedTo, QWidget *parent)
     : QWidget(parent)
+    , service(attachedTo)
 {
     initUi();
     initConnect();
@@ -63,9 +66,9 @@ void MainWidget::initUi()
         box->setLayout(boxLayout);
         return box;
     };
-    mediaPanel = new MediaServerSetup;
+    mediaPanel = service ? new MediaServerSetup(service->takeStack(0)) : new MediaServerSetup;
     QGroupBox *mediaBox = makeBox(QStringLiteral("媒体服务器"), mediaPanel);
-    sipPanel = new SipServerSetup;
+    sipPanel = service ? new SipServerSetup(service->takeStack(1)) : new SipServerSetup;
     QGroupBox *sipBox = makeBox(QStringLiteral("Sip服务器"), sipPanel);
 
     splitter->insertWidget(0, mediaBox);
@@ -111,6 +114,15 @@ void MainWidget::initUi()
     settingsNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     settingsNotice->hide();
     fontBarLayout->addWidget(settingsNotice, 1);
+    if (service) {
+        // What 退出 does differs from the window alone: say so where it is.
+        auto *serviceNotice = new QLabel(QStringLiteral("服务模式（进程 %1）：退出只关闭窗口，服务器继续运行；停止服务器见托盘菜单")
+                                             .arg(service->servicePid()));
+        serviceNotice->setObjectName(QStringLiteral("ServiceNotice"));
+        serviceNotice->setToolTip(serviceNotice->text());
+        serviceNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        fontBarLayout->addWidget(serviceNotice, 2);
+    }
     fontBarLayout->addStretch();
     fontBarLayout->addWidget(logsButton);
     fontBarLayout->addWidget(quitButton);
@@ -148,6 +160,10 @@ void MainWidget::initUi()
     loginStartAction->setCheckable(true);
     loginStartAction->setChecked(Platform::startsAtLogin(QCoreApplication::applicationFilePath()));
     trayMenu->addAction(loginStartAction);
+    if (service) {
+        stopAllAction = new QAction(QStringLiteral("停止所有服务器"), this);
+        trayMenu->addAction(stopAllAction);
+    }
     trayMenu->addSeparator();
     trayMenu->addAction(quitAction);
     trayIcon->setContextMenu(trayMenu);
@@ -182,6 +198,18 @@ void MainWidget::initConnect()
         raise();
     });
     connect(quitAction, &QAction::triggered, this, &MainWidget::quit);
+    if (service) {
+        connect(stopAllAction, &QAction::triggered, this, &MainWidget::stopServiceServers);
+        // Nothing the window shows holds any more.
+        connect(service, &ServiceConnection::lost, this, [this] {
+            EventLog::note(QStringLiteral("Launcher"), QStringLiteral("与服务的连接已断开，窗口关闭"));
+            hide();
+            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("与服务的连接已断开（服务已停止），窗口将关闭。"),
+                            QMessageBox::Ok);
+            box.exec();
+            QCoreApplication::exit(0);
+        });
+    }
     for (ServerPanel *panel : {static_cast<ServerPanel *>(mediaPanel), static_cast<ServerPanel *>(sipPanel)}) {
         connect(panel, &ServerPanel::serverEnded, this, &MainWidget::raiseAlert);
         connect(panel, &ServerPanel::serverRunning, this, &MainWidget::clearAlert);
@@ -251,6 +279,15 @@ void MainWidget::updateAlertState()
 
 void MainWidget::quit()
 {
+    const QString how = sender() == quitAction ? QStringLiteral("托盘菜单") : QStringLiteral("退出按钮");
+    if (service) {
+        // The service keeps the platform running: the window just goes.
+        EventLog::note(QStringLiteral("Launcher"), QStringLiteral("退出窗口（%1），服务器继续由服务运行").arg(how));
+        SetupConfig::instance()->saveFontSize(fontSize);
+        hide();
+        QCoreApplication::exit(0);
+        return;
+    }
     // Quitting stops the whole platform: not on one click while it runs.
     const QStringList running = mediaPanel->runningServers() + sipPanel->runningServers();
     if (!running.isEmpty()) {
@@ -260,7 +297,7 @@ void MainWidget::quit()
             return;
     }
     EventLog::note(QStringLiteral("Launcher"),
-                   QStringLiteral("退出（%1）").arg(sender() == quitAction ? QStringLiteral("托盘菜单") : QStringLiteral("退出按钮"))
+                   QStringLiteral("退出（%1）").arg(how)
                        + (running.isEmpty() ? QString() : QStringLiteral("，停止：") + running.join(QStringLiteral("、"))));
     SetupConfig::instance()->saveFontSize(fontSize);
     // Gone from the screen at once. Every server is asked to stop now, so
@@ -274,10 +311,27 @@ void MainWidget::quit()
     QCoreApplication::exit(0);
 }
 
+void MainWidget::stopServiceServers()
+{
+    const QStringList running = mediaPanel->runningServers() + sipPanel->runningServers();
+    if (running.isEmpty() || !service)
+        return;
+    if (!ConfirmBox::ask(QStringLiteral("确认停止"),
+                         QStringLiteral("正在运行：%1\n\n服务将停止这些程序（服务本身继续运行）。确定停止吗？")
+                             .arg(running.join(QStringLiteral("、"))),
+                         QStringLiteral("停止")))
+        return;
+    EventLog::note(QStringLiteral("Launcher"), QStringLiteral("窗口停止所有服务器：") + running.join(QStringLiteral("、")));
+    service->stopAll();
+}
+
 void MainWidget::startMarkedServers()
 {
-    mediaPanel->stack()->startWithLauncher();
-    sipPanel->stack()->startWithLauncher();
+    // Attached, the service started them already.
+    for (ServerPanel *panel : {static_cast<ServerPanel *>(mediaPanel), static_cast<ServerPanel *>(sipPanel)}) {
+        if (ServerStack *stack = panel->stack())
+            stack->startWithLauncher();
+    }
 }
 
 void MainWidget::setFontSize(int value)

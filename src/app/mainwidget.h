@@ -13,17 +13,22 @@ class QPushButton;
 class QSlider;
 class QSplitter;
 class QSystemTrayIcon;
+class ServiceConnection;
 class SipServerSetup;
 
 // The launcher's only top-level window: both server panels side by side, the
 // font size bar and the tray entry. Closing it does not end the program.
+// Attached to the service, it shows the service's servers: quitting closes
+// the window alone, and stopping them all is an action of its own.
 class MainWidget : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY(MainWidget)
 
 public:
-    explicit MainWidget(QWidget *parent = nullptr);
+    // service: the service's connection, which must outlive the window; null:
+    // the window supervises the servers itself.
+    explicit MainWidget(ServiceConnection *service = nullptr, QWidget *parent = nullptr);
     ~MainWidget() override;
 
     QString styleSheetTemplate;
@@ -43,6 +48,8 @@ private:
     void initUi();
     void initConnect();
     void quit();
+    // Attached: every server of the service stops, once confirmed.
+    void stopServiceServers();
     void keepOnScreen();
     // A server the operator did not stop ended: the tray icon, a tray
     // message and the title bar say so until it runs again or the operator
@@ -63,6 +70,8 @@ private:
     QPushButton *quitButton = nullptr;
     QPushButton *logsButton = nullptr;
     QAction *loginStartAction = nullptr;
+    ServiceConnection *service = nullptr;
+    QAction *stopAllAction = nullptr;
     int fontSize = 12;
     QSplitter *splitter = nullptr;
     bool splitterPlaced = false;

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "platform/platform.h"
+#include "remote/servicehost.h"
 #include "setting/setupconfig.h"
 #include "supervision/eventlog.h"
 #include "supervision/serverstack.h"
@@ -34,12 +35,12 @@ int serve(int &argc, char **argv)
     std::unique_ptr<ServerStack> media(ServerStack::mediaServer());
     std::unique_ptr<SipStack> sip(new SipStack);
     const std::initializer_list<ServerStack *> stacks{media.get(), sip.get()};
-    for (ServerStack *stack : stacks) {
-        // The log files get every line; with no console to show them, what
-        // waits for one is dropped.
-        ConsoleFeed *feed = stack->feed();
-        QObject::connect(feed, &ConsoleFeed::ready, feed, &ConsoleFeed::discardPending);
-    }
+    // A window of the service's own user attaches here and shows the
+    // consoles; with none, the logs alone get the servers' output.
+    auto host = std::make_unique<ServiceHost>(stacks);
+    QString error;
+    if (!host->listen(&error))
+        EventLog::note(kSource, QStringLiteral("窗口无法连接到服务：") + error);
 
     bool stopping = false;
     const auto allEnded = [&stacks] {
@@ -49,6 +50,10 @@ int serve(int &argc, char **argv)
         }
         return true;
     };
+    QObject::connect(host.get(), &ServiceHost::stopAllRequested, &app, [&] {
+        media->stopAll();
+        sip->stop();
+    });
     Platform::onStopRequest([&] {
         stopping = true;
         EventLog::note(kSource, QStringLiteral("服务收到停止请求，关闭所有服务器"));
@@ -69,6 +74,7 @@ int serve(int &argc, char **argv)
         stack->startWithLauncher();
 
     const int code = app.exec();
+    host.reset();
     sip.reset();
     media.reset();
     return endLauncher(code, QStringLiteral("服务已结束"));

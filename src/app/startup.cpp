@@ -3,6 +3,7 @@
 #include "app/mainwidget.h"
 #include "database/sqlprocessthread.h"
 #include "platform/platform.h"
+#include "remote/remotestack.h"
 #include "setting/setupconfig.h"
 #include "supervision/eventlog.h"
 
@@ -101,24 +102,37 @@ int runLauncher(int &argc, char **argv)
     app.setQuitOnLastWindowClosed(false);
 
     const InstanceGuard guard;
+    // While the service runs, the servers are its own: the window shows
+    // them through the service, or not at all.
+    std::unique_ptr<ServiceConnection> service;
     if (guard.othersRun()) {
-        // While the service runs, the servers are its own: no window may
-        // start a second set.
-        const QString text = guard.serviceRuns()
-            ? QStringLiteral("平台正以服务方式运行，服务器由服务监管，不能再打开窗口。")
-            : QStringLiteral("程序已经启动, 请勿重复启动!");
-        std::fprintf(stderr, "tessarin: %s\n", text.toLocal8Bit().constData());
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), text, QMessageBox::Ok);
-        box.exec();
-        return 0;
+        QString text = QStringLiteral("程序已经启动, 请勿重复启动!");
+        if (guard.serviceRuns()) {
+            ServiceConnection::Outcome outcome = ServiceConnection::Outcome::Unreachable;
+            QString why;
+            service = ServiceConnection::attach(Platform::controlServerName(), &outcome, &why);
+            if (outcome == ServiceConnection::Outcome::Busy)
+                text = why;
+            else if (!service)
+                text = QStringLiteral("平台正以服务方式运行，服务器由服务监管，不能再打开窗口。\n"
+                                      "只有服务的用户（root / Administrators）可以连接到服务：%1")
+                           .arg(why);
+        }
+        if (!service) {
+            std::fprintf(stderr, "tessarin: %s\n", text.toLocal8Bit().constData());
+            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), text, QMessageBox::Ok);
+            box.exec();
+            return 0;
+        }
     }
 
     SetupConfig *config = SetupConfig::instance();
     config->initialize(QCoreApplication::applicationDirPath());
     EventLog::note(QStringLiteral("Launcher"),
-                   QStringLiteral("启动器启动（进程 %1）").arg(QCoreApplication::applicationPid()));
+                   (service ? QStringLiteral("窗口启动，连接到服务（进程 %1）") : QStringLiteral("启动器启动（进程 %1）"))
+                       .arg(QCoreApplication::applicationPid()));
 
-    auto window = std::make_unique<MainWidget>();
+    auto window = std::make_unique<MainWidget>(service.get());
     window->styleSheetTemplate = readStyleSheet(config->configDir() + QStringLiteral("/stylesheet2/stylesheet.css"));
     window->setFontSize(config->fontSize());
     window->showMaximized();
@@ -127,7 +141,9 @@ int runLauncher(int &argc, char **argv)
     const int code = app.exec();
     // The servers are stopped and the logs written when the window goes.
     window.reset();
-    return endLauncher(code, QStringLiteral("启动器已结束"));
+    const bool attached = service != nullptr;
+    service.reset();
+    return endLauncher(code, attached ? QStringLiteral("窗口已关闭，服务继续运行") : QStringLiteral("启动器已结束"));
 }
 
 int endLauncher(int code, const QString &ended)

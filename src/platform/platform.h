@@ -8,6 +8,8 @@
 
 #include <memory>
 
+class QLocalSocket;
+class QObject;
 class QProcess;
 class QTextCodec;
 
@@ -138,6 +140,16 @@ bool removeSystemService(const QString &name, QString *error);
 // Windows. Both false when it could not be read or written.
 bool startsAtLogin(const QString &program);
 bool setStartAtLogin(const QString &program, bool on);
+
+// The service's control connection, which an attached window uses. Only the
+// service's own user may connect (root on Unix; LocalSystem and elevated
+// Administrators on Windows): a socket in a private folder, a named pipe
+// with an access list; a peer of any other user is closed at once.
+// The name to give QLocalSocket::connectToServer.
+QString controlServerName();
+// Listens on controlServerName(); accepted gets each allowed connection,
+// made a child of the returned object. Null, with error, when it cannot.
+std::unique_ptr<QObject> listenForControl(std::function<void(QLocalSocket *)> accepted, QString *error);
 
 // Line end of the text files the launcher writes for the operator.
 QByteArray textLineEnd();

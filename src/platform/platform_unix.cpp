@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QSaveFile>
 #include <QProcess>
@@ -18,9 +20,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <memory>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -374,6 +378,80 @@ bool removeSystemService(const QString &, QString *error)
 {
     *error = QStringLiteral("the service is the package's systemd unit: systemctl disable --now tessarin.service");
     return false;
+}
+
+QString controlServerName()
+{
+    // Per user and per temporary folder, as the instance guard's files are.
+    return QDir::tempPath() + QStringLiteral("/tessarin-%1/control").arg(geteuid());
+}
+
+namespace {
+
+// The folder holds the socket: only its owner may reach it. The temporary
+// folder is everybody's, so one found there must be ours, a real folder and
+// closed to others, or another user could have put it there first.
+bool makePrivateFolder(const QString &path, QString *error)
+{
+    const QByteArray native = QFile::encodeName(path);
+    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = QStringLiteral("无法创建 %1：%2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    struct stat info = {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid()
+        || (info.st_mode & 077) != 0) {
+        *error = QStringLiteral("%1 不是本用户专用的文件夹").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool peerIsOwner(QLocalSocket *socket)
+{
+    const int fd = int(socket->socketDescriptor());
+#if defined(SO_PEERCRED)
+    struct ucred peer = {};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return false;
+    const uid_t uid = peer.uid;
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(fd, &uid, &gid) != 0)
+        return false;
+#endif
+    return uid == geteuid() || uid == 0;
+}
+
+} // namespace
+
+std::unique_ptr<QObject> listenForControl(std::function<void(QLocalSocket *)> accepted, QString *error)
+{
+    const QString name = controlServerName();
+    if (!makePrivateFolder(QFileInfo(name).path(), error))
+        return nullptr;
+    auto server = std::make_unique<QLocalServer>();
+    // One service at a time (the instance guard): a socket left by one that
+    // was killed is ours to replace.
+    QLocalServer::removeServer(name);
+    if (!server->listen(name)) {
+        *error = server->errorString();
+        return nullptr;
+    }
+    QLocalServer *listening = server.get();
+    QObject::connect(listening, &QLocalServer::newConnection, listening, [listening, accepted] {
+        while (QLocalSocket *socket = listening->nextPendingConnection()) {
+            if (peerIsOwner(socket)) {
+                accepted(socket);
+            } else {
+                socket->abort();
+                socket->deleteLater();
+            }
+        }
+    });
+    return server;
 }
 
 } // namespace Platform

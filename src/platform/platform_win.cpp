@@ -6,6 +6,8 @@
 #include "setting/platformdefaults.h"
 
 #include <QCoreApplication>
+#include <QLocalSocket>
+#include <QWinEventNotifier>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -13,6 +15,7 @@
 #include <QStringList>
 
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <psapi.h>
 
@@ -560,6 +563,174 @@ bool setStartAtLogin(const QString &program, bool on)
         run.remove(kRunValue);
     run.sync();
     return run.status() == QSettings::NoError;
+}
+
+QString controlServerName()
+{
+    return QStringLiteral("TessarinControl");
+}
+
+namespace {
+
+// The token's user, as a SID string ("S-1-5-18" for LocalSystem).
+QString tokenUser(HANDLE token)
+{
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    LPWSTR text = nullptr;
+    if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)
+        || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER *>(buffer.data())->User.Sid, &text))
+        return QString();
+    const QString sid = QString::fromWCharArray(text);
+    LocalFree(text);
+    return sid;
+}
+
+// The client is the service's own user, or an Administrator whose token
+// holds that group enabled (an elevated one: without elevation the group is
+// for denying only).
+bool clientAllowed(HANDLE pipe, const QString &ownUser)
+{
+    ULONG pid = 0;
+    if (!GetNamedPipeClientProcessId(pipe, &pid))
+        return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process)
+        return false;
+    HANDLE token = nullptr;
+    const bool opened = OpenProcessToken(process, TOKEN_QUERY | TOKEN_DUPLICATE, &token);
+    CloseHandle(process);
+    if (!opened)
+        return false;
+    bool allowed = !ownUser.isEmpty() && tokenUser(token) == ownUser;
+    HANDLE identity = nullptr;
+    if (!allowed && DuplicateToken(token, SecurityIdentification, &identity)) {
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        DWORD sidSize = sizeof sid;
+        BOOL member = FALSE;
+        if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize)
+            && CheckTokenMembership(identity, sid, &member))
+            allowed = member;
+        CloseHandle(identity);
+    }
+    CloseHandle(token);
+    return allowed;
+}
+
+// One pipe instance at a time waits for a client; a connected one is handed
+// to a QLocalSocket and the next instance waits. The access list lets in
+// LocalSystem, Administrators and the service's own user; the client's
+// token is checked again once it is connected.
+class ControlPipe : public QObject
+{
+public:
+    explicit ControlPipe(std::function<void(QLocalSocket *)> accepted)
+        : accepted(std::move(accepted))
+    {
+        HANDLE token = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            ownUser = tokenUser(token);
+            CloseHandle(token);
+        }
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        notifier.setHandle(overlapped.hEvent);
+        connect(&notifier, &QWinEventNotifier::activated, this, [this] {
+            DWORD ignored = 0;
+            const bool connected = GetOverlappedResult(pipe, &overlapped, &ignored, FALSE);
+            notifier.setEnabled(false);
+            handOver(connected);
+            QString error;
+            waitForClient(false, &error);
+        });
+    }
+
+    ~ControlPipe() override
+    {
+        notifier.setEnabled(false);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            CancelIo(pipe);
+            CloseHandle(pipe);
+        }
+        CloseHandle(overlapped.hEvent);
+    }
+
+    bool waitForClient(bool first, QString *error)
+    {
+        const QString access = QStringLiteral("D:P(A;;GA;;;SY)(A;;GA;;;BA)") +
+            (ownUser.isEmpty() ? QString() : QStringLiteral("(A;;GA;;;%1)").arg(ownUser));
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(reinterpret_cast<LPCWSTR>(access.utf16()),
+                                                                  SDDL_REVISION_1, &descriptor, nullptr)) {
+            *error = QStringLiteral("访问列表无效（%1）").arg(GetLastError());
+            return false;
+        }
+        SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+        const QString name = QStringLiteral("\\\\.\\pipe\\") + controlServerName();
+        // The first instance must be new: a pipe of that name made by
+        // anyone else first is not the service's.
+        pipe = CreateNamedPipeW(reinterpret_cast<LPCWSTR>(name.utf16()),
+                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                PIPE_UNLIMITED_INSTANCES, 64 * 1024, 64 * 1024, 0, &attributes);
+        LocalFree(descriptor);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            *error = QStringLiteral("无法创建管道 %1（%2）").arg(name).arg(GetLastError());
+            return false;
+        }
+        const HANDLE event = overlapped.hEvent;
+        overlapped = {};
+        overlapped.hEvent = event;
+        ResetEvent(event);
+        if (ConnectNamedPipe(pipe, &overlapped)) {
+            handOver(true);
+            return waitForClient(false, error);
+        }
+        switch (GetLastError()) {
+        case ERROR_PIPE_CONNECTED:
+            handOver(true);
+            return waitForClient(false, error);
+        case ERROR_IO_PENDING:
+            notifier.setEnabled(true);
+            return true;
+        default:
+            *error = QStringLiteral("管道无法等待连接（%1）").arg(GetLastError());
+            CloseHandle(pipe);
+            pipe = INVALID_HANDLE_VALUE;
+            return false;
+        }
+    }
+
+private:
+    void handOver(bool connected)
+    {
+        HANDLE client = pipe;
+        pipe = INVALID_HANDLE_VALUE;
+        if (!connected || !clientAllowed(client, ownUser)) {
+            DisconnectNamedPipe(client);
+            CloseHandle(client);
+            return;
+        }
+        auto *socket = new QLocalSocket(this);
+        socket->setSocketDescriptor(qintptr(client));
+        accepted(socket);
+    }
+
+    std::function<void(QLocalSocket *)> accepted;
+    QString ownUser;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    OVERLAPPED overlapped = {};
+    QWinEventNotifier notifier;
+};
+
+} // namespace
+
+std::unique_ptr<QObject> listenForControl(std::function<void(QLocalSocket *)> accepted, QString *error)
+{
+    auto pipe = std::make_unique<ControlPipe>(std::move(accepted));
+    if (!pipe->waitForClient(true, error))
+        return nullptr;
+    return pipe;
 }
 
 } // namespace Platform

@@ -310,16 +310,26 @@ void TestStartup::windowWhileTheServiceRuns()
     QProcess *service = startLauncher(program, {QStringLiteral("--service")});
     QTRY_VERIFY_WITH_TIMEOUT(fileState(events).bytes.contains("服务启动"), kWait);
 
+    // The window attaches to the service instead of starting servers itself.
     QProcess *window = startLauncher(program, {QStringLiteral("-platform"), QStringLiteral("xcb")});
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(window, QStringLiteral("Orvane")).isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(fileState(events).bytes.contains("窗口已连接到服务"), kWait);
+
+    // One window at a time.
+    QProcess *second = startLauncher(program, {QStringLiteral("-platform"), QStringLiteral("xcb")});
     QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(window)).isEmpty() || window->state() == QProcess::NotRunning,
+    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(second)).isEmpty() || second->state() == QProcess::NotRunning,
                              kWait);
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
-    QCOMPARE(closeRefusalBox(window, boxes.first()), 0);
-    const QString said = QString::fromLocal8Bit(window->readAllStandardError());
-    QVERIFY2(said.contains(QStringLiteral("平台正以服务方式运行")), qPrintable(said));
+    QCOMPARE(closeRefusalBox(second, boxes.first()), 0);
+    const QString said = QString::fromLocal8Bit(second->readAllStandardError());
+    QVERIFY2(said.contains(QStringLiteral("请勿重复启动")), qPrintable(said));
 
+    // The window goes, however it goes: the service stays.
+    window->kill();
+    QVERIFY(window->waitForFinished(kWait));
+    QTRY_VERIFY_WITH_TIMEOUT(fileState(events).bytes.contains("窗口已断开，服务继续运行"), kWait);
     QCOMPARE(service->state(), QProcess::Running);
     service->terminate();
     QVERIFY(service->waitForFinished(kWait));
