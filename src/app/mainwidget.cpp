@@ -116,10 +116,11 @@ void MainWidget::initUi()
     fontBarLayout->addWidget(settingsNotice, 1);
     if (service) {
         // What 退出 does differs from the window alone: say so where it is.
-        auto *serviceNotice = new QLabel(QStringLiteral("服务模式（进程 %1）：退出只关闭窗口，服务器继续运行；停止服务器见托盘菜单")
-                                             .arg(service->servicePid()));
+        auto *serviceNotice = new QLabel(QStringLiteral("服务模式：退出只关闭窗口；停止服务器见托盘菜单"));
         serviceNotice->setObjectName(QStringLiteral("ServiceNotice"));
-        serviceNotice->setToolTip(serviceNotice->text());
+        serviceNotice->setToolTip(QStringLiteral("服务器由服务（进程 %1）监管：退出只关闭窗口，服务器继续运行；"
+                                                 "托盘菜单的“停止所有服务器”停止它们")
+                                      .arg(service->servicePid()));
         serviceNotice->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         fontBarLayout->addWidget(serviceNotice, 2);
     }
@@ -169,6 +170,8 @@ void MainWidget::initUi()
     trayIcon->setContextMenu(trayMenu);
     trayIcon->show();
 
+    // The service's servers may run already.
+    updateAlertState();
     mediaPanel->setServerParam(SetupConfig::instance()->mediaServerParam());
     sipPanel->setServerParam(SetupConfig::instance()->sipServerParam());
 }
@@ -204,7 +207,7 @@ void MainWidget::initConnect()
         connect(service, &ServiceConnection::lost, this, [this] {
             EventLog::note(QStringLiteral("Launcher"), QStringLiteral("与服务的连接已断开，窗口关闭"));
             hide();
-            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("与服务的连接已断开（服务已停止），窗口将关闭。"),
+            QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("与服务的连接已断开（服务已停止或已重启），窗口将关闭。"),
                             QMessageBox::Ok);
             box.exec();
             QCoreApplication::exit(0);

@@ -24,10 +24,10 @@ std::unique_ptr<ServiceConnection> ServiceConnection::attach(const QString &name
     std::unique_ptr<ServiceConnection> connection(new ServiceConnection(socket));
     QElapsedTimer waited;
     waited.start();
-    while (!connection->welcomed && connection->busy.isEmpty() && socket->state() == QLocalSocket::ConnectedState
+    while (!connection->ready() && connection->busy.isEmpty() && socket->state() == QLocalSocket::ConnectedState
            && waited.elapsed() < kWelcomeMs)
         socket->waitForReadyRead(100);
-    if (connection->welcomed) {
+    if (connection->ready()) {
         *outcome = Outcome::Attached;
         return connection;
     }
@@ -52,6 +52,15 @@ ServiceConnection::ServiceConnection(QLocalSocket *socket)
 ServiceConnection::~ServiceConnection()
 {
     disconnect(channel, nullptr, this, nullptr);
+}
+
+bool ServiceConnection::ready() const
+{
+    for (const RemoteStack *stack : stacks) {
+        if (!stack || !stack->known())
+            return false;
+    }
+    return welcomed;
 }
 
 RemoteStack *ServiceConnection::takeStack(int index)
@@ -144,6 +153,7 @@ void RemoteStack::received(Message message, const QByteArray &body)
         const bool started = now.mainStarted != state.mainStarted;
         const bool states = now.states != state.states;
         state = now;
+        stateKnown = true;
         if (started)
             emit mainStatusChanged(state.mainStarted);
         if (states)

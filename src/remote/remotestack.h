@@ -50,6 +50,8 @@ private:
     qint64 pid = 0;
     QString busy;
     bool welcomed = false;
+    // Welcomed, and every stack's state known: a panel can show it.
+    bool ready() const;
 };
 
 // A stack the service supervises, as a panel sees it: presses are sent to
@@ -67,6 +69,7 @@ public:
     void stop() override;
     void stopAll() override {}
     void note(const QString &text, bool failure = false) override;
+    bool mainRunning() const override { return state.mainStarted; }
     bool autoRestart() const override { return state.autoRestart; }
     void setAutoRestart(bool on) override;
     bool startsWithLauncher() const override { return state.startsWithLauncher; }
@@ -81,10 +84,13 @@ public:
 
     // From the service.
     void received(ControlChannel::Message message, const QByteArray &body);
+    // The service said how the stack stands.
+    bool known() const { return stateKnown; }
 
 private:
     ServiceConnection *connection;
     int index;
     FeedQueue *items;
     ControlChannel::State state;
+    bool stateKnown = false;
 };

@@ -70,6 +70,11 @@ void ServerStack::stop()
     mainServer()->stop();
 }
 
+bool ServerStack::mainRunning() const
+{
+    return mainServer()->isActive();
+}
+
 bool ServerStack::autoRestart() const
 {
     return mainServer()->autoRestart();

@@ -53,6 +53,7 @@ public:
     bool startsWithLauncher() const override;
     // Also remembered in the settings file.
     void setStartWithLauncher(bool on) override;
+    bool mainRunning() const override;
     bool autoRestart() const override;
     void setAutoRestart(bool on) override;
     QStringList figures() override;

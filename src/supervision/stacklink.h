@@ -39,6 +39,8 @@ public:
     // A line of the launcher's own in the console and the log, and in the event log.
     virtual void note(const QString &text, bool failure = false) = 0;
 
+    // The main server runs (what the status shows when a panel opens).
+    virtual bool mainRunning() const = 0;
     virtual bool autoRestart() const = 0;
     virtual void setAutoRestart(bool on) = 0;
     virtual bool startsWithLauncher() const = 0;

@@ -203,7 +203,7 @@ ServerPanel::ServerPanel(const Texts &panelTexts, StackLink *stack, QWidget *par
     recordCounter = 0;
     highlighter = new SearchHighLight(console->document());
     console->setHighlighter(highlighter);
-    setServerStatus(0);
+    setServerStatus(servers->mainRunning() ? 1 : 0);
 
     feed = servers->queue();
     // What the feed made is shown once a frame at most.
