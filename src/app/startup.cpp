@@ -57,7 +57,12 @@ InstanceGuard::InstanceGuard()
         Platform::lockSingleInstance(QCoreApplication::applicationDirPath() + QStringLiteral("/config"));
     // Another local user's objects behind the shared memory guard can make
     // it wait for ever: it gets two seconds, off the main thread.
-    auto guard = std::make_shared<QSharedMemory>(QString::fromLatin1(kGuardKey));
+    auto guard = std::make_shared<QSharedMemory>();
+    const QString native = Platform::guardNativeKey(QString::fromLatin1(kGuardKey));
+    if (native.isEmpty())
+        guard->setKey(QString::fromLatin1(kGuardKey));
+    else
+        guard->setNativeKey(native);
     memory = guard;
     // 0: nobody else, 1: another copy, 2: another copy that is the service.
     std::packaged_task<int()> check([guard] {

@@ -91,6 +91,11 @@ void dropStaleGuard(const QString &key);
 // until the process ends. Windows: NotUsed (its guard is per session).
 enum class InstanceLock { Acquired, HeldElsewhere, NotUsed };
 InstanceLock lockSingleInstance(const QString &settingsDir);
+// The shared memory guard's system-wide name, or empty where Qt's name for
+// key will do. Windows: the service runs in a session of its own, and a
+// window in the operator's session must still find it (every launcher is
+// elevated there, so it may make a global object).
+QString guardNativeKey(const QString &key);
 
 // Before the application object: DLLs and Qt plug-ins only from the
 // launcher's own folder and the system's (Windows; nothing elsewhere).

@@ -380,6 +380,12 @@ bool removeSystemService(const QString &, QString *error)
     return false;
 }
 
+QString guardNativeKey(const QString &key)
+{
+    Q_UNUSED(key)
+    return QString();
+}
+
 QString controlServerName()
 {
     // Per user and per temporary folder, as the instance guard's files are.

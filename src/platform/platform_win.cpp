@@ -565,6 +565,11 @@ bool setStartAtLogin(const QString &program, bool on)
     return run.status() == QSettings::NoError;
 }
 
+QString guardNativeKey(const QString &key)
+{
+    return QStringLiteral("Global\\") + key;
+}
+
 QString controlServerName()
 {
     return QStringLiteral("TessarinControl");
