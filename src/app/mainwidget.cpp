@@ -171,7 +171,8 @@ void MainWidget::initUi()
     trayIcon->show();
 
     // The service's servers may run already.
-    updateAlertState();
+    if (service)
+        updateAlertState();
     mediaPanel->setServerParam(SetupConfig::instance()->mediaServerParam());
     sipPanel->setServerParam(SetupConfig::instance()->sipServerParam());
 }
