@@ -112,16 +112,16 @@ int runLauncher(int &argc, char **argv)
     std::unique_ptr<ServiceConnection> service;
     if (guard.othersRun()) {
         QString text = QStringLiteral("程序已经启动, 请勿重复启动!");
-        if (guard.serviceRuns()) {
-            ServiceConnection::Outcome outcome = ServiceConnection::Outcome::Unreachable;
-            QString why;
-            service = ServiceConnection::attach(Platform::controlServerName(), &outcome, &why);
-            if (outcome == ServiceConnection::Outcome::Busy)
-                text = why;
-            else if (!service)
-                text = QStringLiteral("平台正以服务方式运行，服务器由服务监管，不能再打开窗口。\n"
-                                      "只有服务的用户（root / Administrators）可以连接到服务：%1")
-                           .arg(why);
+        // Whoever runs, a service of this user's lets the window attach.
+        ServiceConnection::Outcome outcome = ServiceConnection::Outcome::Unreachable;
+        QString why;
+        service = ServiceConnection::attach(Platform::controlServerName(), &outcome, &why);
+        if (outcome == ServiceConnection::Outcome::Busy) {
+            text = why;
+        } else if (!service && guard.serviceRuns()) {
+            text = QStringLiteral("平台正以服务方式运行，服务器由服务监管，不能再打开窗口。\n"
+                                  "只有服务的用户（root / Administrators）可以连接到服务：%1")
+                       .arg(why);
         }
         if (!service) {
             std::fprintf(stderr, "tessarin: %s\n", text.toLocal8Bit().constData());

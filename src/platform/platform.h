@@ -88,7 +88,8 @@ void dropStaleGuard(const QString &key);
 // temp folder, where another local user can make them first. A lock file
 // only the launcher's own user can create (in the settings folder when it
 // may write there, else its private runtime folder) decides instead, held
-// until the process ends. Windows: NotUsed (its guard is per session).
+// until the process ends; a live holder of the settings folder's lock (one
+// who may write there) also counts for a user who may not. Windows: NotUsed (its guard is per session).
 enum class InstanceLock { Acquired, HeldElsewhere, NotUsed };
 InstanceLock lockSingleInstance(const QString &settingsDir);
 // The shared memory guard's system-wide name, or empty where Qt's name for

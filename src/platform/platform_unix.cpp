@@ -243,8 +243,17 @@ InstanceLock lockSingleInstance(const QString &settingsDir)
 {
     static std::unique_ptr<QLockFile> held;
     QString dir = settingsDir;
-    if (!QFileInfo(dir).isDir() || !QFileInfo(dir).isWritable())
+    if (!QFileInfo(dir).isDir() || !QFileInfo(dir).isWritable()) {
+        // Only a user who may write the settings folder (root, the service's)
+        // can have made a lock there: while its holder lives, the
+        // installation's servers are that launcher's, not a second set.
+        qint64 pid = 0;
+        QString host, app;
+        if (QLockFile(dir + QStringLiteral("/.tessarin.lock")).getLockInfo(&pid, &host, &app) && pid > 0
+            && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
+            return InstanceLock::HeldElsewhere;
         dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    }
     if (dir.isEmpty())
         return InstanceLock::NotUsed;
     auto lock = std::make_unique<QLockFile>(dir + QStringLiteral("/.tessarin.lock"));

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,6 +38,7 @@ private slots:
     void windowAttachesAndDetaches();
     void anotherUserIsRefused_data();
     void anotherUserIsRefused();
+    void anotherUsersServiceIsRefused();
 
 private:
     QProcess *startService();
@@ -282,6 +284,28 @@ void tst_Service::anotherUserIsRefused()
     QCOMPARE(WEXITSTATUS(status), folderOpened ? 2 : 0);
     // The service's own user still gets in.
     QVERIFY(attach());
+}
+
+// A user who may not write the settings folder (and so cannot share the
+// lock file there) still finds the installation's launcher running.
+void tst_Service::anotherUsersServiceIsRefused()
+{
+    if (::geteuid() != 0)
+        QSKIP("becoming another user needs root");
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    QVERIFY2(!setpriv.isEmpty(), "setpriv (util-linux) is missing");
+    configureMediaServer(QString(), false);
+    QProcess *service = startService();
+    QVERIFY(service->waitForStarted());
+    QVERIFY(attach());  // it runs
+    QVERIFY(::chmod(QFile::encodeName(folder->path()).constData(), 0755) == 0);
+
+    QProcess other;
+    other.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    other.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                          folder->path() + QStringLiteral("/tessarin"), QStringLiteral("--service")});
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(other.exitCode(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Service)
