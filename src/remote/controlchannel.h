@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDataStream>
+#include <QIODevice>
 #include <QObject>
 
 class QLocalSocket;

@@ -79,8 +79,8 @@ void ServiceHost::attach(QLocalSocket *socket)
         channel->send(Message::Busy, 0, ControlChannel::body([](QDataStream &out) {
             out << QStringLiteral("程序已经启动, 请勿重复启动!");
         }));
-        socket->disconnectFromServer();
         connect(channel, &ControlChannel::closed, channel, &QObject::deleteLater);
+        socket->disconnectFromServer();
         return;
     }
     window = channel;
@@ -107,6 +107,10 @@ void ServiceHost::detach()
     stateTimer.stop();
     window->deleteLater();
     window.clear();
+    // What waited for the window's socket to drain would wait for ever: the
+    // feeds say they are ready only once until taken from.
+    for (ServerStack *stack : qAsConst(stacks))
+        stack->queue()->discardPending();
     EventLog::note(QStringLiteral("Launcher"), QStringLiteral("窗口已断开，服务继续运行"));
 }
 
