@@ -50,15 +50,16 @@ int serve(int &argc, char **argv)
         }
         return true;
     };
-    QObject::connect(host.get(), &ServiceHost::stopAllRequested, &app, [&] {
+    // SipStack::stop also ends a wait for its services.
+    const auto stopServers = [&] {
         media->stopAll();
         sip->stop();
-    });
+    };
+    QObject::connect(host.get(), &ServiceHost::stopAllRequested, &app, stopServers);
     Platform::onStopRequest([&] {
         stopping = true;
         EventLog::note(kSource, QStringLiteral("服务收到停止请求，关闭所有服务器"));
-        media->stopAll();
-        sip->stop();
+        stopServers();
         if (allEnded())
             app.quit();
         // What is still running then is killed as the stacks go.

@@ -31,7 +31,7 @@ public:
         Start,          // ServerParam: the fields as typed
         Stop,
         StopAll,        // every stack
-        Note,           // QString
+        Note,           // QString, bool failure
         SetAutoRestart,         // bool
         SetStartWithLauncher,   // bool
         Update

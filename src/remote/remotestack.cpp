@@ -120,8 +120,7 @@ void RemoteStack::stop()
 
 void RemoteStack::note(const QString &text, bool failure)
 {
-    Q_UNUSED(failure)
-    connection->send(Message::Note, index, ControlChannel::body([&](QDataStream &out) { out << text; }));
+    connection->send(Message::Note, index, ControlChannel::body([&](QDataStream &out) { out << text << failure; }));
 }
 
 void RemoteStack::setAutoRestart(bool on)

@@ -140,8 +140,9 @@ void ServiceHost::received(Message message, int index, const QByteArray &body)
         break;
     case Message::Note: {
         QString text;
-        in >> text;
-        stack->note(text);
+        bool failure = false;
+        in >> text >> failure;
+        stack->note(text, failure);
         break;
     }
     case Message::SetAutoRestart:

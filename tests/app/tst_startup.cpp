@@ -81,6 +81,9 @@ private:
     // Answers the message box of a refused copy with Return and returns the
     // copy's exit code (-1 if it did not end).
     int closeRefusalBox(QProcess *launcher, const QString &boxId);
+    // Waits for a copy's one window, the "提示" box of a refused start, and
+    // closes it: the copy's exit code, -1 when it showed anything else.
+    int answerRefusal(QProcess *copy);
     void removeGuardLeftovers();
 
     QProcess xvfb;
@@ -221,6 +224,18 @@ int TestStartup::closeRefusalBox(QProcess *launcher, const QString &boxId)
     return launcher->exitCode();
 }
 
+int TestStartup::answerRefusal(QProcess *copy)
+{
+    QStringList boxes;
+    if (!QTest::qWaitFor([&] { return !(boxes = visibleWindows(copy)).isEmpty() || copy->state() == QProcess::NotRunning; },
+                         kWait)
+        || copy->state() != QProcess::Running || boxes.size() != 1 || windowName(boxes.first()) != QStringLiteral("提示")) {
+        qWarning("not one refusal box: %d window(s)", int(boxes.size()));
+        return -1;
+    }
+    return closeRefusalBox(copy, boxes.first());
+}
+
 void TestStartup::removeGuardLeftovers()
 {
     // A killed launcher leaves its System V segment and semaphore behind (the
@@ -284,14 +299,7 @@ void TestStartup::secondCopyIsRefused()
     const QStringList configBefore = QDir(QFileInfo(ini).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     QProcess *second = startLauncher(program);
-    QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(second)).isEmpty() || second->state() == QProcess::NotRunning,
-                             kWait);
-    QCOMPARE(second->state(), QProcess::Running);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
-
-    QCOMPARE(closeRefusalBox(second, boxes.first()), 0);
+    QCOMPARE(answerRefusal(second), 0);
 
     QVERIFY(fileState(ini) == before);
     QCOMPARE(QDir(QFileInfo(ini).path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), configBefore);
@@ -317,12 +325,7 @@ void TestStartup::windowWhileTheServiceRuns()
 
     // One window at a time.
     QProcess *second = startLauncher(program, {QStringLiteral("-platform"), QStringLiteral("xcb")});
-    QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(second)).isEmpty() || second->state() == QProcess::NotRunning,
-                             kWait);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
-    QCOMPARE(closeRefusalBox(second, boxes.first()), 0);
+    QCOMPARE(answerRefusal(second), 0);
     const QString said = QString::fromLocal8Bit(second->readAllStandardError());
     QVERIFY2(said.contains(QStringLiteral("请勿重复启动")), qPrintable(said));
 
@@ -367,12 +370,7 @@ void TestStartup::guardHeldByAnotherUser()
     QCOMPARE(first->state(), QProcess::Running);
 
     QProcess *second = startLauncher(program);
-    QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(second)).isEmpty() || second->state() == QProcess::NotRunning,
-                             kWait);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
-    QCOMPARE(closeRefusalBox(second, boxes.first()), 0);
+    QCOMPARE(answerRefusal(second), 0);
 }
 
 void TestStartup::twoCopiesStartedTogether()
@@ -487,13 +485,7 @@ void TestStartup::newCopyStartsAfterTheFirstEnds()
 
     // The recovered guard still keeps out a copy started while this one runs.
     QProcess *another = startLauncher(program);
-    QStringList boxes;
-    QTRY_VERIFY_WITH_TIMEOUT(!(boxes = visibleWindows(another)).isEmpty()
-                                 || another->state() == QProcess::NotRunning,
-                             kWait);
-    QCOMPARE(boxes.size(), 1);
-    QCOMPARE(windowName(boxes.first()), QStringLiteral("提示"));
-    QCOMPARE(closeRefusalBox(another, boxes.first()), 0);
+    QCOMPARE(answerRefusal(another), 0);
     QCOMPARE(next->state(), QProcess::Running);
 }
 
